@@ -1,0 +1,84 @@
+// The render targets and the passes of one frame: particles into the sample buffer, two reductions, display.
+#include "render.h"
+
+#include <cstdio>
+
+#include "display_config.h"
+#include "drawables.h"
+#include "programs.h"
+
+GLuint fbo_sample;
+GLuint sample_tex;
+GLuint depth_sample;
+GLuint fbo_x;
+GLuint fbo_xtex;
+GLuint fbo_y;
+GLuint fbo_ytex;
+
+// A half-float RGB rectangle texture as colour attachment 0 of a new framebuffer. Magnification is nearest
+// (the display pass); minification keeps its linear default, which the reduction taps rely on.
+static void create_colour_target(GLuint* texture, GLuint* framebuffer, int width, int height)
+{
+    glGenTextures(1, texture);
+    glBindTexture(GL_TEXTURE_RECTANGLE, *texture);
+    glTexParameteri(GL_TEXTURE_RECTANGLE, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexImage2D(GL_TEXTURE_RECTANGLE, 0, GL_RGB16F, width, height, 0, GL_RGB, GL_FLOAT, nullptr);
+    glBindTexture(GL_TEXTURE_RECTANGLE, 0);
+
+    glGenFramebuffers(1, framebuffer);
+    glBindFramebuffer(GL_FRAMEBUFFER, *framebuffer);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_RECTANGLE, *texture, 0);
+
+    if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE)
+        printf("could not init fb\n");
+}
+
+void create_render_targets()
+{
+    create_colour_target(&fbo_xtex, &fbo_x, filtered_width, sample_height);
+    create_colour_target(&fbo_ytex, &fbo_y, filtered_width, filtered_height);
+    create_colour_target(&sample_tex, &fbo_sample, sample_width, sample_height);
+
+    // The sample buffer's depth: a fixed-point format, so the misses' depth of 1.95 clamps to 1.
+    glGenRenderbuffers(1, &depth_sample);
+    glBindRenderbuffer(GL_RENDERBUFFER, depth_sample);
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT, sample_width, sample_height);
+    glBindFramebuffer(GL_FRAMEBUFFER, fbo_sample);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth_sample);
+}
+
+void disable_colour_clamping()
+{
+    glClampColor(GL_CLAMP_FRAGMENT_COLOR, GL_FALSE);
+    glClampColor(GL_CLAMP_VERTEX_COLOR, GL_FALSE);
+    glClampColor(GL_CLAMP_READ_COLOR, GL_FALSE);
+}
+
+// One full-viewport pass: the source texture on unit 0 (where `tex` reads), the program, one rectangle.
+static void filter_pass(GLuint framebuffer, int width, int height, GLuint source, GLuint program)
+{
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    glViewport(0, 0, width, height);
+    glBindTexture(GL_TEXTURE_RECTANGLE, source);
+    glUseProgram(program);
+    glRecti(-1, -1, 1, 1);
+}
+
+void render_frame(float t)
+{
+    // Particles: nearest hit wins per sample; nothing is blended.
+    glEnable(GL_DEPTH_TEST);
+    glBindFramebuffer(GL_FRAMEBUFFER, fbo_sample);
+    glViewport(0, 0, sample_width, sample_height);
+    glClearColor(1, 1, 1, 1);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    for (const auto& draw : draw_ops)
+        draw(t);
+    glDisable(GL_DEPTH_TEST);
+
+    // Each rectangle overwrites its whole target, so none is cleared. Pass 1 must read the sample buffer:
+    // the filter picks its axis by the width of its source.
+    filter_pass(fbo_x, filtered_width, sample_height, sample_tex, filter_prog);
+    filter_pass(fbo_y, filtered_width, filtered_height, fbo_xtex, filter_prog);
+    filter_pass(0, window_width, window_height, fbo_ytex, display_prog);
+}
