@@ -1,0 +1,104 @@
+// Benchmark: start-up phases to the first swapped frame, median frame times of the empty pipeline and of the
+// full show at chosen moments, and peak resident memory. Prints figures; asserts nothing.
+#include <SDL/SDL.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "display_config.h"
+#include "drawables.h"
+#include "gl.h"
+#include "programs.h"
+#include "render.h"
+
+using Clock = std::chrono::steady_clock;
+
+static double ms_since(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// Median wall time of one frame at time t: render, swap, and wait until the GL has finished it.
+static double median_frame_ms(float t, int frames)
+{
+    std::vector<double> times;
+    for (int i = 0; i < frames + 1; i++) {
+        const auto start = Clock::now();
+        render_frame(t);
+        SDL_GL_SwapBuffers();
+        glFinish();
+        if (i > 0)   // the first frame at a new moment warms caches
+            times.push_back(ms_since(start));
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+int main(int argc, char** argv)
+{
+    const int frames = argc > 1 ? std::max(1, atoi(argv[1])) : 7;
+    const auto process_start = Clock::now();
+
+    SDL_Init(SDL_INIT_VIDEO);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
+    if (!SDL_SetVideoMode(window_width, window_height, 24, SDL_OPENGL | (full_screen ? SDL_FULLSCREEN : 0))) {
+        printf("SDL_SetVideoMode() failed: %s\n", SDL_GetError());
+        return 1;
+    }
+    const double window_ms = ms_since(process_start);
+
+    auto phase = Clock::now();
+    create_render_targets();
+    const double targets_ms = ms_since(phase);
+    phase = Clock::now();
+    build_programs();
+    glFinish();
+    const double programs_ms = ms_since(phase);
+
+    phase = Clock::now();
+    const Drawable ring = dummy_vbo(500, effect1);
+    const Drawable helix = dummy_vbo(500, effect2);
+    const Drawable cloud = dummy_vbo(200, effect3);
+    const Drawable title = generate_greet("velquorin", g1);
+    disable_colour_clamping();
+    const double batches_ms = ms_since(phase);
+
+    // The first frame of the empty pipeline, as the demo's first frame would be timed without its batches.
+    phase = Clock::now();
+    render_frame(0.0f);
+    SDL_GL_SwapBuffers();
+    glFinish();
+    const double first_frame_ms = ms_since(phase);
+    const double to_first_swap_ms = ms_since(process_start);
+
+    printf("configuration %dx%d, sample buffer %dx%d, %d frames per median\n", window_width, window_height,
+           sample_width, sample_height, frames);
+    printf("start-up: window %.1f ms, targets %.1f ms, programs %.1f ms, batches %.1f ms, first frame %.1f ms\n",
+           window_ms, targets_ms, programs_ms, batches_ms, first_frame_ms);
+    printf("start-up to first swapped frame: %.1f ms (shader building %.0f%%)\n", to_first_swap_ms,
+           100.0 * programs_ms / to_first_swap_ms);
+
+    const double floor_ms = median_frame_ms(0.0f, frames);
+    printf("empty pipeline (clear, two filter passes, display): median %.1f ms\n", floor_ms);
+
+    draw_ops.push_back([&ring](float t) { draw_batch(ring, t); });
+    draw_ops.push_back([&helix](float t) { draw_batch(helix, t); });
+    draw_ops.push_back([&cloud](float t) { draw_batch(cloud, t); });
+    draw_ops.push_back([&title](float t) { draw_batch(title, t); });
+    for (float t : {0.5f, 4.4f, 20.0f, 60.0f, 110.0f}) {
+        const double show_ms = median_frame_ms(t, frames);
+        printf("full show at %6.1f s: median %.1f ms, ratio to the empty pipeline %.2f\n", t, show_ms,
+               show_ms / floor_ms);
+    }
+
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    printf("peak resident memory: %.1f MiB\n", usage.ru_maxrss / 1024.0);
+    SDL_Quit();
+    return 0;
+}

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing the demo need, if any are missing.
+set -euo pipefail
+
+packages=(
+    build-essential cmake pkg-config          # toolchain
+    libsdl1.2-dev libsdl-mixer1.2-dev libgl-dev   # the demo
+    libmp3lame-dev                            # the soundtrack's encoder
+    googletest libgtest-dev                   # unit and GL tests
+    xvfb xauth x11-utils mesa-utils           # headless display for tests
+    libgl1-mesa-dri                           # software OpenGL (llvmpipe)
+    ffmpeg libpng-dev                         # decoding the track in tests, capture, stills
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
