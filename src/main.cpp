@@ -1,6 +1,5 @@
 // demo: brings up the window, the GL objects and the music, then plays the 136-second show from one clock.
 #include <SDL/SDL.h>
-#include <SDL/SDL_mixer.h>
 
 #include <cstdio>
 
@@ -9,6 +8,7 @@
 #include "gl.h"
 #include "programs.h"
 #include "render.h"
+#include "soundtrack.h"
 
 static const char title_text[] = "velquorin";
 static const Uint32 run_length = 136000;   // milliseconds
@@ -28,21 +28,6 @@ static bool context_is_recent_enough()
     printf("OpenGL 3.2 with GLSL 1.50 is needed, but this context has OpenGL %s and GLSL %s\n",
            gl_version ? gl_version : "(none)", glsl_version ? glsl_version : "(none)");
     return false;
-}
-
-static void start_music()
-{
-    if (Mix_OpenAudio(44100, AUDIO_S16LSB, 2, 4096) != 0) {
-        printf("Mix_OpenAudio() failed\n");
-        return;
-    }
-    Mix_Music* music = Mix_LoadMUS("Tarnhollow_4.mp3");
-    if (!music) {
-        printf("Mix_LoadMUS() failed\n");
-        return;
-    }
-    if (Mix_PlayMusic(music, -1) == -1)   // loops; the show's own clock ends the run
-        printf("Mix_PlayMusic: %s\n", SDL_GetError());
 }
 
 int main(int, char**)
