@@ -25,14 +25,16 @@ static double ms_since(Clock::time_point start)
 // Median wall time of one frame at time t: render, swap, and wait until the GL has finished it.
 static double median_frame_ms(float t, int frames)
 {
-    std::vector<double> times;
-    for (int i = 0; i < frames + 1; i++) {
+    render_frame(t);   // the first frame at a new moment warms caches
+    SDL_GL_SwapBuffers();
+    glFinish();
+    std::vector<double> times(static_cast<size_t>(frames));
+    for (double& time : times) {
         const auto start = Clock::now();
         render_frame(t);
         SDL_GL_SwapBuffers();
         glFinish();
-        if (i > 0)   // the first frame at a new moment warms caches
-            times.push_back(ms_since(start));
+        time = ms_since(start);
     }
     std::sort(times.begin(), times.end());
     return times[times.size() / 2];
@@ -46,7 +48,8 @@ int main(int argc, char** argv)
     SDL_Init(SDL_INIT_VIDEO);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
     SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
-    if (!SDL_SetVideoMode(window_width, window_height, 24, SDL_OPENGL | (full_screen ? SDL_FULLSCREEN : 0))) {
+    const Uint32 video_flags = full_screen ? SDL_OPENGL | SDL_FULLSCREEN : SDL_OPENGL;
+    if (!SDL_SetVideoMode(window_width, window_height, 24, video_flags)) {
         printf("SDL_SetVideoMode() failed: %s\n", SDL_GetError());
         return 1;
     }
@@ -98,7 +101,7 @@ int main(int argc, char** argv)
 
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    printf("peak resident memory: %.1f MiB\n", usage.ru_maxrss / 1024.0);
+    printf("peak resident memory: %.1f MiB\n", static_cast<double>(usage.ru_maxrss) / 1024.0);
     SDL_Quit();
     return 0;
 }

@@ -40,7 +40,7 @@ const char huuto[] = " x  " " x  " " x  " "    " " x  ";
 
 }  // namespace
 
-const std::map<char, const char*> _letters = {
+const std::map<char, const char*> _letters = {   // NOLINT(bugprone-reserved-identifier)
     {' ', space}, {'.', dot}, {'2', two}, {'7', seven},
     {'a', a}, {'b', b}, {'c', c}, {'d', d}, {'e', e}, {'f', f}, {'g', g}, {'h', h}, {'i', i},
     {'j', j}, {'k', k}, {'l', l}, {'m', m}, {'n', n}, {'o', o}, {'p', p}, {'q', q}, {'r', r},

@@ -20,8 +20,9 @@ struct matrix {
 
 using GlyphPoint = experimental::matrix<float, 3, 1>;
 
-// Character -> glyph of 20 cells (5 rows of 4, row-major, a space for a dark cell).
-extern const std::map<char, const char*> _letters;
+// Character -> glyph of 20 cells (5 rows of 4, row-major, a space for a dark cell). The font's name since
+// its first version, kept although a leading underscore is reserved at global scope.
+extern const std::map<char, const char*> _letters;   // NOLINT(bugprone-reserved-identifier)
 
 // One point per lit cell, in text order, each glyph row by row from the top: x = 5i + c - 2.5 L for column c
 // of character i in a text of L characters, y = the row (0 at the top), z = 0. Characters without a glyph

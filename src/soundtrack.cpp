@@ -36,10 +36,12 @@ static size_t mpeg_frame_length(const uint8_t* h)
     const int bitrate = 1000 * kbps[mpeg1 ? 0 : 1][3 - layer][bitrate_index];
     const int rate = rates[rate_index] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
     const int padding = (h[2] >> 1) & 1;
-    if (layer == 3)
-        return static_cast<size_t>((12 * bitrate / rate + padding) * 4);
-    const int samples_per_slot = (layer == 1 && !mpeg1) ? 72 : 144;
-    return static_cast<size_t>(samples_per_slot * bitrate / rate + padding);
+    if (layer == 3) {
+        const int slots = 12 * bitrate / rate + padding;   // 4-byte slots
+        return static_cast<size_t>(slots) * 4;
+    }
+    const int bytes = ((layer == 1 && !mpeg1) ? 72 : 144) * bitrate / rate + padding;
+    return static_cast<size_t>(bytes);
 }
 
 std::string mp3_file_problem(const char* path)
@@ -52,7 +54,7 @@ std::string mp3_file_problem(const char* path)
     FILE* file = fopen(path, "rb");
     if (!file)
         return "";
-    std::vector<uint8_t> head(256 * 1024);
+    std::vector<uint8_t> head(size_t{256} * 1024);
     head.resize(fread(head.data(), 1, head.size(), file));
     fclose(file);
     if (head.empty())
