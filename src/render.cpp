@@ -37,6 +37,12 @@ void create_render_targets()
 {
     create_colour_target(&fbo_xtex, &fbo_x, filtered_width, sample_height);
     create_colour_target(&fbo_ytex, &fbo_y, filtered_width, filtered_height);
+    // The display pass reads the Y target 1:1 or magnified, which is nearest by the magnification filter.
+    // Some drivers (Mesa's llvmpipe) filter a twofold magnification of a rectangle texture with the
+    // minification filter instead, smoothing the doubled pixels; nearest here keeps them sharp everywhere.
+    glBindTexture(GL_TEXTURE_RECTANGLE, fbo_ytex);
+    glTexParameteri(GL_TEXTURE_RECTANGLE, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glBindTexture(GL_TEXTURE_RECTANGLE, 0);
     create_colour_target(&sample_tex, &fbo_sample, sample_width, sample_height);
 
     // The sample buffer's depth: a fixed-point format, so the misses' depth of 1.95 clamps to 1.
