@@ -2,6 +2,7 @@
 #include <SDL/SDL.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "display_config.h"
 #include "drawables.h"
@@ -34,6 +35,10 @@ int main(int, char**)
 {
     // Messages should reach a pipe as they happen, not at exit.
     setvbuf(stdout, nullptr, _IOLBF, 0);
+
+    // The show needs an X11 OpenGL window. Left to itself, SDL falls back to a text-console driver when no X
+    // server answers, which scribbles on the terminal (or ends the process) instead of failing cleanly.
+    setenv("SDL_VIDEODRIVER", "x11", 0);
 
     if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_AUDIO) != 0) {
         printf("SDL_Init() failed: %s\n", SDL_GetError());

@@ -1,0 +1,283 @@
+// End-to-end tests of the capture tool: frames at exact times, the MP4's frames, length and soundtrack,
+// deterministic stills, what the stills show, and clear refusals. Needs DISPLAY, ffmpeg and ffprobe.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "e2e_support.h"
+
+namespace {
+
+const double capture_limit = 240;   // seconds of wall time for one capture
+const int width = 960, height = 600; // the default display configuration
+
+class CaptureTool : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const char* display = getenv("DISPLAY");
+        ASSERT_TRUE(display && *display) << "expected DISPLAY to name an X server (scripts/test.sh starts Xvfb)";
+        ASSERT_FALSE(dir.path.empty()) << "expected a temporary folder";
+    }
+
+    // The tool, with the demo running in the temporary folder (no music unless a test links it in).
+    RunResult capture(std::vector<std::string> arguments, const std::vector<std::string>& environment = {})
+    {
+        arguments.insert(arguments.begin(), {CAPTURE_BINARY, "--workdir", dir.path, "--quiet"});
+        return run_program(arguments, environment, dir.path, capture_limit);
+    }
+
+    Image still(const std::string& name)
+    {
+        const std::vector<Image> images = decode_with_ffmpeg(dir / name, width, height);
+        EXPECT_EQ(images.size(), 1u) << "expected " << name << " to decode to one " << width << "x" << height
+                                     << " image";
+        return images.empty() ? Image() : images[0];
+    }
+
+    TempDir dir;
+};
+
+// Mono 16-bit samples of a media file from a start time, decoded by ffmpeg.
+std::vector<int16_t> decode_audio(const std::string& path, double from, double length)
+{
+    char command[1024];
+    snprintf(command, sizeof command,
+             "ffmpeg -nostdin -loglevel error -ss %.3f -i '%s' -t %.3f -f s16le -ac 1 -ar 44100 -", from,
+             path.c_str(), length);
+    std::vector<int16_t> samples;
+    if (FILE* pipe = popen(command, "r")) {
+        int16_t buffer[4096];
+        size_t got;
+        while ((got = fread(buffer, sizeof buffer[0], 4096, pipe)) > 0)
+            samples.insert(samples.end(), buffer, buffer + got);
+        pclose(pipe);
+    }
+    return samples;
+}
+
+double correlation(const std::vector<int16_t>& a, const std::vector<int16_t>& b)
+{
+    const size_t n = std::min(a.size(), b.size());
+    double ab = 0, aa = 0, bb = 0;
+    for (size_t i = 0; i < n; ++i) {
+        ab += double(a[i]) * b[i];
+        aa += double(a[i]) * a[i];
+        bb += double(b[i]) * b[i];
+    }
+    return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0;
+}
+
+// 0.5 s at 10 fps from 3.9 s: frames drawn at exactly 3.9, 4.0, 4.1, 4.2, 4.3 s; a lossless video of those five
+// frames, 0.5 s long, with an audio stream; its second frame equals a still taken at 4.0 s in another run.
+TEST_F(CaptureTool, ShortClipHasTheExpectedFramesTimesAndStreams)
+{
+    const RunResult result = capture({"--from", "3.9", "--duration", "0.5", "--fps", "10", "--lossless", "-o",
+                                      dir / "clip.mp4", "--log", dir / "clock.log", "--still", "4.0=" + dir / "s.png"});
+    ASSERT_TRUE(result.exited && result.status == 0)
+        << "expected exit status 0, got " << describe(result) << "; output:\n" << result.output;
+
+    // The clock log of the video run: frame 0 at t = 0 (thrown away), then the five wanted frames.
+    const ClockLog clock = read_clock_log(dir / "clock.log");
+    const int64_t expected_ms[] = {0, 3900, 4000, 4100, 4200, 4300};
+    ASSERT_EQ(clock.swaps.size(), 6u) << "expected frame 0 and five frames";
+    for (size_t j = 0; j < clock.swaps.size(); ++j)
+        EXPECT_EQ(clock.swaps[j].frame_ms, expected_ms[j]) << "frame " << j << " drawn at the wrong time";
+    EXPECT_EQ(clock.exit_swaps, 6) << "expected the demo to end right after the last wanted frame";
+
+    const std::string video = dir / "clip.mp4";
+    EXPECT_EQ(probe(video, "v:0", "codec_name"), "h264") << "expected an H.264 video stream";
+    EXPECT_EQ(probe(video, "v:0", "nb_read_frames"), "5") << "expected exactly 5 video frames";
+    EXPECT_NEAR(atof(probe(video, "", "duration").c_str()), 0.5, 0.03) << "expected a 0.5 s file";
+    EXPECT_EQ(probe(video, "a:0", "codec_name"), "aac") << "expected an AAC audio stream";
+    EXPECT_NEAR(atof(probe(video, "a:0", "duration").c_str()), 0.5, 0.05) << "expected 0.5 s of audio";
+
+    const std::vector<Image> frames = decode_with_ffmpeg(video, width, height);
+    ASSERT_EQ(frames.size(), 5u) << "expected 5 decoded frames of " << width << "x" << height;
+    EXPECT_EQ(first_difference(still("s.png"), frames[1]), "")
+        << "expected the lossless video's frame 1 (4.0 s) to equal the still at 4.0 s";
+    EXPECT_NE(first_difference(frames[0], frames[1]), "") << "expected frames 3.9 s and 4.0 s to differ";
+}
+
+// The soundtrack starts at the interval's start: a capture from 3.9 s carries the track's audio from 3.9 s
+// (correlation near 1), not from 10 ms earlier or later. Also exercises the default lossy video.
+TEST_F(CaptureTool, SoundtrackIsInStepWithThePicture)
+{
+    if (!file_exists(MUSIC_FILE))
+        GTEST_SKIP() << "no " MUSIC_FILE " in this build";
+    ASSERT_EQ(symlink(MUSIC_FILE, (dir / "Tarnhollow_4.mp3").c_str()), 0);
+    const RunResult result = capture({"--from", "3.9", "--duration", "0.5", "--fps", "10", "-o", dir / "clip.mp4"});
+    ASSERT_TRUE(result.exited && result.status == 0)
+        << "expected exit status 0, got " << describe(result) << "; output:\n" << result.output;
+    EXPECT_EQ(probe(dir / "clip.mp4", "v:0", "nb_read_frames"), "5") << "expected exactly 5 video frames";
+
+    const std::vector<int16_t> recorded = decode_audio(dir / "clip.mp4", 0, 0.5);
+    ASSERT_GT(recorded.size(), 20000u) << "expected about 0.5 s of audio at 44100 Hz";
+    const double in_step = correlation(recorded, decode_audio(MUSIC_FILE, 3.9, 0.5));
+    EXPECT_GT(in_step, 0.8) << "expected the recorded sound to match the track from 3.9 s";
+    for (const double off : {3.89, 3.91}) {
+        const double shifted = correlation(recorded, decode_audio(MUSIC_FILE, off, 0.5));
+        EXPECT_LT(shifted, in_step - 0.2) << "expected a worse match with the track from " << off << " s";
+    }
+}
+
+// The same still from two separate captures is the same picture, pixel for pixel. 4.4 s is the middle of
+// the flash, where most of the random sampling is on screen.
+TEST_F(CaptureTool, StillsAreIdenticalAcrossCaptures)
+{
+    for (const char* name : {"first.png", "second.png"}) {
+        const RunResult result = capture({"--still", "4.4=" + dir / name});
+        ASSERT_TRUE(result.exited && result.status == 0)
+            << "expected exit status 0, got " << describe(result) << "; output:\n" << result.output;
+    }
+    EXPECT_EQ(first_difference(still("first.png"), still("second.png")), "")
+        << "expected two captures of t = 4.4 s to be equal";
+}
+
+// rand3(-pi) of the shader library, on the CPU in single precision: the colour of the cloud's resting spot.
+void spot_colour(float rgb[3])
+{
+    auto rand = [](float x, float y) {
+        const float dot = x * 12.9898f + y * 78.233f;
+        const float value = std::sin(dot) * 43758.5453f;
+        return value - std::floor(value);
+    };
+    const float p = -3.14159265f;
+    rgb[0] = rand(p, 0);
+    rgb[1] = rand(0, p);
+    rgb[2] = rand(p, p);
+}
+
+bool dark(const unsigned char* p)
+{
+    return p[0] < 40 && p[1] < 40 && p[2] < 40;
+}
+
+// What the timeline shows: the title at 0.5 s, the flash over the view at 4.4 s, and at 3 s the grey
+// background (white filtered to 238) with the ring, the helix and the cloud resting as one spot at the centre.
+TEST_F(CaptureTool, StillsShowTheTitleTheFlashAndTheRestingScene)
+{
+    const RunResult result = capture({"--still", "0.5=" + dir / "title.png", "--still", "4.4=" + dir / "flash.png",
+                                      "--still", "3=" + dir / "rest.png"});
+    ASSERT_TRUE(result.exited && result.status == 0)
+        << "expected exit status 0, got " << describe(result) << "; output:\n" << result.output;
+    const Image title = still("title.png"), flash = still("flash.png"), rest = still("rest.png");
+    ASSERT_FALSE(title.rgb.empty() || flash.rgb.empty() || rest.rgb.empty());
+    const int band_top = height * 45 / 100, band_bottom = height * 60 / 100;
+
+    // 0.5 s: black particles of the title in the middle band, centred horizontally.
+    EXPECT_GT(share_where(title, 0, band_top, width, band_bottom, dark), 0.02)
+        << "expected over 2% dark pixels (the title) in rows " << band_top << " to " << band_bottom;
+    EXPECT_GT(share_where(title, 0, band_top, width / 2, band_bottom, dark), 0.01) << "expected title left of centre";
+    EXPECT_GT(share_where(title, width / 2, band_top, width, band_bottom, dark), 0.01)
+        << "expected title right of centre";
+
+    // 3 s: grey, ring red (0.6, 0, 0) * 238, helix green (0.3, 0.7, 0.3) * 238, no title, the spot in the middle.
+    EXPECT_GT(share_near(rest, 238, 238, 238, 4), 0.8) << "expected over 80% background grey (238 +- 4) at 3 s";
+    EXPECT_GT(share_near(rest, 143, 0, 0, 8), 0.002) << "expected ring pixels near (143, 0, 0) at 3 s";
+    EXPECT_GT(share_near(rest, 71, 167, 71, 8), 0.02) << "expected helix pixels near (71, 167, 71) at 3 s";
+    EXPECT_LT(share_where(rest, 0, band_top, width, band_bottom, dark), 0.0005) << "expected the title gone at 3 s";
+    float spot[3];
+    spot_colour(spot);
+    const unsigned char* centre = rest.at(width / 2, height / 2);
+    for (int c = 0; c < 3; ++c)
+        EXPECT_NEAR(centre[c], spot[c] * 238, 8) << "centre channel " << c << ": expected the spot's colour rand3(-pi)"
+                                                 << " * 238 = (" << spot[0] * 238 << ", " << spot[1] * 238 << ", "
+                                                 << spot[2] * 238 << ")";
+
+    // 4.4 s: the flash's particles cover the view; far less background, many colours that are neither ring nor helix.
+    EXPECT_LT(share_near(flash, 238, 238, 238, 4), 0.6) << "expected under 60% background grey at 4.4 s";
+    const double flash_colours = share_where(flash, 0, 0, width, height, [](const unsigned char* p) {
+        const bool grey = std::abs(p[0] - 238) <= 12 && std::abs(p[1] - 238) <= 12 && std::abs(p[2] - 238) <= 12;
+        const bool helix = p[1] > p[0] + 50 && p[1] > p[2] + 50;
+        return !grey && !helix;
+    });
+    EXPECT_GT(flash_colours, 0.3) << "expected over 30% of the view in the flash's colours at 4.4 s";
+    for (const int quarter : {0, 1, 2, 3}) {
+        const int x0 = quarter % 2 * width / 2, y0 = quarter / 2 * height / 2;
+        EXPECT_LT(share_where(flash, x0, y0, x0 + width / 2, y0 + height / 2,
+                              [](const unsigned char* p) { return p[0] >= 234 && p[1] >= 234 && p[2] >= 234; }),
+                  0.75)
+            << "expected the flash to reach the quarter at (" << x0 << ", " << y0 << ")";
+    }
+}
+
+// Wrong arguments: status 2, a message naming the problem, and no file written.
+TEST_F(CaptureTool, WrongArgumentsAreRefusedWithoutWritingFiles)
+{
+    struct Case {
+        std::vector<std::string> arguments;
+        const char* message;
+    };
+    const std::string out = dir / "out.mp4";
+    const Case cases[] = {
+        {{"--from", "-1", "-o", out}, "--from must not be negative"},
+        {{"--still", "-0.5"}, "--still must not be negative"},
+        {{"--to", "136.5", "-o", out}, "--to must be at most 136 s"},
+        {{"--from", "130", "--duration", "10", "-o", out}, "runs past the end of the show"},
+        {{"--still", "140", "-o", out}, "--still must be at most 136 s"},
+        {{"--speed", "2", "-o", out}, "unknown option '--speed'"},
+        {{"--fps", "0", "-o", out}, "--fps must be a number from 1 to 1000"},
+        {{"--from", "5", "--to", "4", "-o", out}, "must end after it starts"},
+        {{"--from", "abc", "-o", out}, "--from must be a number of seconds"},
+        {{"-o"}, "-o needs a value"},
+        {{}, "nothing to do"},
+    };
+    for (const Case& c : cases) {
+        std::string joined;
+        for (const std::string& argument : c.arguments)
+            joined += " " + argument;
+        SCOPED_TRACE("capture" + joined);
+        const RunResult result = capture(c.arguments);
+        EXPECT_TRUE(result.exited && result.status == 2) << "expected exit status 2, got " << describe(result);
+        EXPECT_NE(result.output.find(c.message), std::string::npos)
+            << "expected the message '" << c.message << "'; output:\n" << result.output;
+        EXPECT_FALSE(file_exists(out) || file_exists(out + ".partial")) << "expected no video file";
+        EXPECT_FALSE(file_exists(dir / "still-000.000.png")) << "expected no still";
+    }
+}
+
+// A missing demo binary, ffmpeg or display: status 1 and a message that says what is missing.
+TEST_F(CaptureTool, MissingBinaryFfmpegOrDisplayIsReported)
+{
+    TempDir empty;   // a PATH with no ffmpeg in it
+    struct Case {
+        std::vector<std::string> arguments, environment;
+        const char* message;
+    };
+    const std::string out = dir / "out.mp4";
+    const Case cases[] = {
+        {{"--demo", dir / "no-such-demo", "-o", out}, {}, "no demo binary at"},
+        {{"-o", out}, {"PATH=" + empty.path}, "ffmpeg not found"},
+        {{"--ffmpeg", dir / "no-ffmpeg", "-o", out}, {}, "ffmpeg not found"},
+        {{"-o", out}, {"DISPLAY=" + dead_display()}, "cannot open X display"},
+        {{"--display", dead_display(), "--still", "1"}, {}, "cannot open X display"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        const RunResult result = capture(c.arguments, c.environment);
+        EXPECT_TRUE(result.exited && result.status == 1) << "expected exit status 1, got " << describe(result);
+        EXPECT_NE(result.output.find(c.message), std::string::npos)
+            << "expected the message '" << c.message << "'; output:\n" << result.output;
+        EXPECT_FALSE(file_exists(out)) << "expected no video file";
+    }
+}
+
+// With DISPLAY unset the tool starts a private Xvfb and stops it again.
+TEST_F(CaptureTool, WorksHeadlessWithItsOwnXvfb)
+{
+    if (access("/usr/bin/Xvfb", X_OK) != 0)
+        GTEST_SKIP() << "Xvfb is not installed";
+    const RunResult result = capture({"--still", "3=" + dir / "rest.png"}, {"DISPLAY"});
+    ASSERT_TRUE(result.exited && result.status == 0)
+        << "expected exit status 0, got " << describe(result) << "; output:\n" << result.output;
+    const Image rest = still("rest.png");
+    EXPECT_GT(share_near(rest, 238, 238, 238, 4), 0.8) << "expected a normal frame: over 80% background grey";
+}
+
+}  // namespace
