@@ -46,7 +46,8 @@ protected:
     {
         FILE* file = fopen(path.c_str(), "wb");
         ASSERT_NE(file, nullptr);
-        fwrite(bytes.data(), 1, bytes.size(), file);
+        if (!bytes.empty())
+            fwrite(bytes.data(), 1, bytes.size(), file);
         fclose(file);
     }
     std::string dir, path;
