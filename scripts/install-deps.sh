@@ -12,6 +12,11 @@ packages=(
     ffmpeg libpng-dev                         # decoding the track in tests, capture, stills
 )
 
+# CI also runs the static analysers and the memory checker.
+if [ "${1:-}" = "--ci" ]; then
+    packages+=(clang-tidy cppcheck valgrind)
+fi
+
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
