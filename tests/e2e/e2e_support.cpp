@@ -16,7 +16,8 @@
 #include <sstream>
 
 RunResult run_program(const std::vector<std::string>& argv, const std::vector<std::string>& environment_changes,
-                      const std::string& directory, double limit_seconds)
+                      const std::string& directory, double limit_seconds,
+                      const std::function<void(pid_t)>& started)
 {
     // Changes apply in order, so a later one wins.
     std::vector<std::string> environment;
@@ -53,6 +54,8 @@ RunResult run_program(const std::vector<std::string>& argv, const std::vector<st
         _exit(127);
     }
     close(output[1]);
+    if (started && pid > 0)
+        started(pid);
 
     RunResult result;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(limit_seconds);
@@ -109,7 +112,8 @@ std::vector<std::string> vclock_environment(const std::vector<std::string>& sett
 {
     std::vector<std::string> environment = {"LD_PRELOAD=" VCLOCK_LIBRARY, "SDL_AUDIODRIVER=dummy"};
     for (const char* name : {"VCLOCK_BASE", "VCLOCK_STEP", "VCLOCK_FIRST", "VCLOCK_TIMES", "VCLOCK_EVENTS",
-                             "VCLOCK_GRAB", "VCLOCK_GRAB_FRAMES", "VCLOCK_LOG", "VCLOCK_AUDIO"})
+                             "VCLOCK_GRAB", "VCLOCK_GRAB_FRAMES", "VCLOCK_LOG", "VCLOCK_AUDIO", "VCLOCK_REAL_SKIP",
+                             "VCLOCK_GL_ERRORS"})
         environment.push_back(name);   // nothing inherited from the caller
     environment.insert(environment.end(), settings.begin(), settings.end());
     return environment;
@@ -124,9 +128,10 @@ ClockLog read_clock_log(const std::string& path)
         unsigned swap = 0;
         long long frame_ms = 0;
         unsigned long clock = 0;
-        long exit_swaps = 0;
-        if (sscanf(line.c_str(), "swap %u frame_t %lld clock %lu", &swap, &frame_ms, &clock) == 3)
-            log.swaps.push_back({swap, frame_ms, static_cast<uint32_t>(clock)});
+        long exit_swaps = 0, rss_kb = -1, heap_kb = -1;
+        if (sscanf(line.c_str(), "swap %u frame_t %lld clock %lu rss_kb %ld heap_kb %ld", &swap, &frame_ms, &clock,
+                   &rss_kb, &heap_kb) >= 3)
+            log.swaps.push_back({swap, frame_ms, static_cast<uint32_t>(clock), rss_kb, heap_kb});
         else if (sscanf(line.c_str(), "exit swaps %ld", &exit_swaps) == 1)
             log.exit_swaps = exit_swaps;
     }

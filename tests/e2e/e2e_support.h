@@ -2,7 +2,10 @@
 // clock log and frames that vclock writes, decode PNG and MP4 files through ffmpeg, probe pixels.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,8 +19,10 @@ struct RunResult {
 
 // Runs argv[0] (a path) in directory with the test's environment plus changes, applied in order:
 // "NAME=value" sets NAME, "NAME" alone removes it. Output is collected; after limit_seconds the program is killed.
+// started, when given, is called with the child's process id as soon as it runs (before its output is read).
 RunResult run_program(const std::vector<std::string>& argv, const std::vector<std::string>& environment_changes,
-                      const std::string& directory, double limit_seconds);
+                      const std::string& directory, double limit_seconds,
+                      const std::function<void(pid_t)>& started = {});
 
 // "exit status 0" / "killed by signal 11" / "timed out", for assertion messages.
 std::string describe(const RunResult& result);
@@ -40,6 +45,8 @@ struct SwapLine {
     unsigned swap;       // swaps done after this one
     int64_t frame_ms;    // the time the shown frame was drawn at
     uint32_t clock;      // what SDL_GetTicks returns from then on
+    long rss_kb = -1;    // resident memory right after the swap, KiB
+    long heap_kb = -1;   // malloc'd and not freed right after the swap, KiB
 };
 struct ClockLog {
     std::vector<SwapLine> swaps;

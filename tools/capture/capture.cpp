@@ -622,7 +622,8 @@ Run start_demo(const Options& options, const std::string& display, const std::ve
 
     // Nothing of vclock's settings is inherited; those of this run come after and win.
     std::vector<std::string> environment = {"VCLOCK_BASE", "VCLOCK_STEP", "VCLOCK_FIRST", "VCLOCK_TIMES",
-                                            "VCLOCK_EVENTS", "VCLOCK_GRAB_FRAMES", "VCLOCK_AUDIO"};
+                                            "VCLOCK_EVENTS", "VCLOCK_GRAB_FRAMES", "VCLOCK_AUDIO",
+                                            "VCLOCK_REAL_SKIP", "VCLOCK_GL_ERRORS"};
     environment.insert(environment.end(), clock_settings.begin(), clock_settings.end());
     const char* preload = getenv("LD_PRELOAD");
     environment.push_back("LD_PRELOAD=" + options.vclock + (preload && *preload ? std::string(" ") + preload : ""));

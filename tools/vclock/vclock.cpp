@@ -11,12 +11,17 @@
 //     VCLOCK_FIRST set   T(k) = FIRST + round((k - 1) * STEP) for k >= 1 (frame 0 is the throw-away
 //                        frame at t = 0; a capture starting at FIRST keeps frames 1, 2, ...)
 //     VCLOCK_TIMES set   T(k) = the k-th listed time for k = 1..n, then last + round((k - n) * STEP)
+//     VCLOCK_REAL_SKIP   T(k) = SKIP + R(k) for k >= 1, where R(k) is the real SDL timer's milliseconds
+//                        from the first SDL_GetTicks call to the end of swap k: the clock follows the
+//                        system timer (time while the process is stopped counts), sampled once per swap,
+//                        and jumps ahead by SKIP at the first swap. STEP, FIRST and TIMES are ignored.
 //
 // Environment (all optional; a malformed value stops the program with a message on stderr, status 2)
 //   VCLOCK_BASE         clock value at k = 0, 0 .. 4294967295 (default 0); 4294962296 wraps 5 s in
 //   VCLOCK_STEP         milliseconds per frame, a decimal number > 0 (default 1000/60)
 //   VCLOCK_FIRST        milliseconds, the time of frame 1
 //   VCLOCK_TIMES        milliseconds, comma-separated: the times of frames 1, 2, ... (any order)
+//   VCLOCK_REAL_SKIP    milliseconds, 0 .. 4294967295: follow the real timer, skipping this much at swap 1
 //   VCLOCK_EVENTS       comma-separated SWAP:EVENT items; each EVENT is handed to the program by the
 //                       first SDL_PollEvent calls after swap number SWAP, ahead of real events.
 //                       EVENT is "escape" (Escape key down), "quit" (SDL_QUIT, a window close) or
@@ -27,9 +32,22 @@
 //                       "# vclock frame J t MS" (J = frame index, MS = T(J)); frames are concatenated.
 //   VCLOCK_GRAB_FRAMES  which frames to grab: comma-separated indices and ranges "A-B" or "A-"
 //                       (default "0-": every frame)
-//   VCLOCK_LOG          path of a text log, one line per swap "swap K frame_t MS clock C" (K = swaps done
-//                       now, MS = T(K-1) the time of the frame just shown, C = the clock value from now on)
-//                       and "exit swaps N" when the program exits normally
+//   VCLOCK_LOG          path of a text log, one line per swap "swap K frame_t MS clock C rss_kb R heap_kb H"
+//                       (K = swaps done now, MS = T(K-1) the time of the frame just shown, C = the clock value
+//                       from now on, R = the process's resident memory in KiB right after the swap, as VmRSS
+//                       in /proc/self/status, H = the KiB allocated with malloc and not yet freed, all arenas
+//                       and mapped blocks, from mallinfo2; 0 where malloc is replaced, as under AddressSanitizer
+//                       or valgrind) and "exit swaps N" when the program exits normally
+//   VCLOCK_GL_ERRORS    path of a text file of GL errors. At the first swap, before it is forwarded, every
+//                       pending glGetError code is written as "start glGetError 0xCODE" (errors of start-up
+//                       and frame 0). Then, where the context has OpenGL 4.3 or GL_KHR_debug, GL_DEBUG_OUTPUT
+//                       is switched on (synchronous, every message enabled) with a callback that writes each
+//                       message as "debug frame J TYPE SEVERITY id N: TEXT" (J = the frame being drawn; TYPE
+//                       is error, undefined, deprecated, portability, performance, marker, push, pop or
+//                       other), and the line "armed debug_output D" follows (D = 1 with debug output, 0 with
+//                       glGetError alone; codes raised by switching it on are "arm glGetError 0xCODE").
+//                       After every forwarded swap, pending codes are written as "swap K glGetError 0xCODE".
+//                       The file ends with "end swaps N" when the program exits normally.
 //   VCLOCK_AUDIO        path of a WAV file: the program's SDL_OpenAudio is answered without opening a
 //                       device, and its audio callback is run on the main thread after each swap until
 //                       the file holds the audio up to T(K) (whole callback buffers, so up to one buffer
@@ -43,6 +61,7 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -74,6 +93,8 @@ double step_ms = 1000.0 / 60.0;
 bool have_first = false;
 int64_t first_ms = 0;
 std::vector<int64_t> listed_ms;
+bool real_mode = false;
+int64_t real_skip_ms = 0;
 std::vector<Injected> injected;
 size_t next_injected = 0;
 std::vector<GrabRange> grab_ranges;
@@ -83,6 +104,17 @@ FILE* log_file = nullptr;
 std::string audio_path;
 
 std::atomic<unsigned> swaps{0};
+
+// The real timer's clock (VCLOCK_REAL_SKIP): T(swaps) for any thread, and T(k) of every swap for the main thread.
+std::atomic<int64_t> real_now_ms{0};
+std::vector<int64_t> real_ms;   // real_ms[k - 1] = T(k)
+std::once_flag real_origin_once;
+uint32_t real_origin = 0;       // the real timer at the first SDL_GetTicks call
+Uint32 (*real_get_ticks)(void) = nullptr;
+
+// GL error checks.
+FILE* gl_errors_file = nullptr;
+bool gl_debug_output = false;
 
 // Audio captured in step with the clock.
 bool audio_captured = false;
@@ -214,6 +246,10 @@ void read_configuration()
         std::transform(items.begin(), items.end(), listed_ms.begin(),
                        [](const std::string& item) { return parse_integer(item, "VCLOCK_TIMES", 0, UINT32_MAX); });
     }
+    if (const char* text = getenv("VCLOCK_REAL_SKIP")) {
+        real_mode = true;
+        real_skip_ms = parse_integer(text, "VCLOCK_REAL_SKIP", 0, UINT32_MAX);
+    }
     if (const char* text = getenv("VCLOCK_EVENTS"))
         parse_events(text);
     if (const char* text = getenv("VCLOCK_GRAB")) {
@@ -231,6 +267,12 @@ void read_configuration()
     }
     if (const char* text = getenv("VCLOCK_AUDIO"))
         audio_path = text;
+    if (const char* text = getenv("VCLOCK_GL_ERRORS")) {
+        gl_errors_file = fopen(text, "w");
+        if (!gl_errors_file)
+            fail("VCLOCK_GL_ERRORS (cannot create)", text);
+        setvbuf(gl_errors_file, nullptr, _IOLBF, 0);
+    }
 }
 
 // Read on first use rather than in a load-time constructor, which could run before this file's own globals
@@ -246,6 +288,8 @@ __attribute__((destructor)) void report_exit()
     configure();
     if (log_file)
         fprintf(log_file, "exit swaps %u\n", swaps.load());
+    if (gl_errors_file)
+        fprintf(gl_errors_file, "end swaps %u\n", swaps.load());
 }
 
 // T(k): milliseconds since the clock's start at swap count k.
@@ -253,6 +297,8 @@ int64_t time_at(unsigned k)
 {
     if (k == 0)
         return 0;
+    if (real_mode)
+        return k <= real_ms.size() ? real_ms[k - 1] : real_now_ms.load();
     if (!listed_ms.empty()) {
         if (k <= listed_ms.size())
             return listed_ms[k - 1];
@@ -390,6 +436,125 @@ void render_audio_until(int64_t ms)
     write_wav_header();
 }
 
+// Resident memory of this process in KiB (VmRSS), or -1 when /proc cannot tell.
+long resident_kb()
+{
+    const int fd = open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    char text[128];
+    const ssize_t got = read(fd, text, sizeof text - 1);
+    close(fd);
+    if (got <= 0)
+        return -1;
+    text[got] = '\0';
+    unsigned long size = 0, resident = 0;
+    if (sscanf(text, "%lu %lu", &size, &resident) != 2)
+        return -1;
+    return static_cast<long>(resident * static_cast<unsigned long>(sysconf(_SC_PAGESIZE)) / 1024);
+}
+
+// Bytes allocated with malloc and not freed, in KiB.
+long heap_in_use_kb()
+{
+    const struct mallinfo2 heap = mallinfo2();
+    return static_cast<long>((heap.uordblks + heap.hblkhd) / 1024);
+}
+
+// The real SDL timer, and the moment the clock started on it (the first SDL_GetTicks call).
+void start_real_clock()
+{
+    std::call_once(real_origin_once, [] {
+        real_get_ticks = next_symbol<Uint32 (*)(void)>("SDL_GetTicks");
+        real_origin = real_get_ticks();
+    });
+}
+
+// T(k) of the swap just completed: the skip plus the real milliseconds since the origin.
+void sample_real_clock()
+{
+    start_real_clock();
+    const int64_t t = real_skip_ms + static_cast<uint32_t>(real_get_ticks() - real_origin);
+    real_ms.push_back(t);
+    real_now_ms.store(t);
+}
+
+void write_pending_gl_errors(const char* when)
+{
+    for (int i = 0; i < 32; ++i) {   // a lost context can report an error forever
+        const GLenum error = glGetError();
+        if (error == GL_NO_ERROR)
+            return;
+        fprintf(gl_errors_file, "%s glGetError 0x%04X\n", when, error);
+    }
+}
+
+const char* debug_type_name(GLenum type)
+{
+    switch (type) {
+    case GL_DEBUG_TYPE_ERROR: return "error";
+    case GL_DEBUG_TYPE_UNDEFINED_BEHAVIOR: return "undefined";
+    case GL_DEBUG_TYPE_DEPRECATED_BEHAVIOR: return "deprecated";
+    case GL_DEBUG_TYPE_PORTABILITY: return "portability";
+    case GL_DEBUG_TYPE_PERFORMANCE: return "performance";
+    case GL_DEBUG_TYPE_MARKER: return "marker";
+    case GL_DEBUG_TYPE_PUSH_GROUP: return "push";
+    case GL_DEBUG_TYPE_POP_GROUP: return "pop";
+    default: return "other";
+    }
+}
+
+const char* debug_severity_name(GLenum severity)
+{
+    switch (severity) {
+    case GL_DEBUG_SEVERITY_HIGH: return "high";
+    case GL_DEBUG_SEVERITY_MEDIUM: return "medium";
+    case GL_DEBUG_SEVERITY_LOW: return "low";
+    default: return "notification";
+    }
+}
+
+void GLAPIENTRY on_debug_message(GLenum, GLenum type, GLuint id, GLenum severity, GLsizei length,
+                                 const GLchar* message, const void*)
+{
+    std::string text = length >= 0 ? std::string(message, static_cast<size_t>(length)) : std::string(message);
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    fprintf(gl_errors_file, "debug frame %u %s %s id %u: %s\n", swaps.load(), debug_type_name(type),
+            debug_severity_name(severity), id, text.c_str());
+}
+
+bool context_has_debug_output()
+{
+    int major = 0, minor = 0;
+    if (const GLubyte* version = glGetString(GL_VERSION))
+        sscanf(reinterpret_cast<const char*>(version), "%d.%d", &major, &minor);
+    if (major * 100 + minor >= 403)
+        return true;
+    GLint count = 0;
+    glGetIntegerv(GL_NUM_EXTENSIONS, &count);
+    for (GLint i = 0; i < count; ++i) {
+        const GLubyte* name = glGetStringi(GL_EXTENSIONS, static_cast<GLuint>(i));
+        if (name && strcmp(reinterpret_cast<const char*>(name), "GL_KHR_debug") == 0)
+            return true;
+    }
+    return false;
+}
+
+// At the first swap: what start-up left pending, then debug output for the rest of the run.
+void arm_gl_error_checks()
+{
+    write_pending_gl_errors("start");
+    gl_debug_output = context_has_debug_output();
+    if (gl_debug_output) {
+        glEnable(GL_DEBUG_OUTPUT);
+        glEnable(GL_DEBUG_OUTPUT_SYNCHRONOUS);
+        glDebugMessageControl(GL_DONT_CARE, GL_DONT_CARE, GL_DONT_CARE, 0, nullptr, GL_TRUE);
+        glDebugMessageCallback(on_debug_message, nullptr);
+    }
+    write_pending_gl_errors("arm");
+    fprintf(gl_errors_file, "armed debug_output %d\n", gl_debug_output ? 1 : 0);
+}
+
 }  // namespace
 
 extern "C" {
@@ -397,6 +562,10 @@ extern "C" {
 Uint32 SDL_GetTicks(void)
 {
     configure();
+    if (real_mode) {
+        start_real_clock();
+        return static_cast<uint32_t>(base_ms + static_cast<uint64_t>(real_now_ms.load()));
+    }
     return clock_at(swaps.load());
 }
 
@@ -405,14 +574,22 @@ void SDL_GL_SwapBuffers(void)
     configure();
     static const auto real_swap = next_symbol<void (*)(void)>("SDL_GL_SwapBuffers");
     const unsigned frame = swaps.load();
+    if (gl_errors_file && frame == 0)
+        arm_gl_error_checks();
     if (!grab_target.empty() && frame_selected(frame))
         grab_frame(frame);
     real_swap();
     const unsigned now = frame + 1;
+    if (real_mode)
+        sample_real_clock();
     swaps.store(now);
+    if (gl_errors_file) {
+        const std::string when = "swap " + std::to_string(now);
+        write_pending_gl_errors(when.c_str());
+    }
     if (log_file)
-        fprintf(log_file, "swap %u frame_t %lld clock %u\n", now, static_cast<long long>(time_at(frame)),
-                clock_at(now));
+        fprintf(log_file, "swap %u frame_t %lld clock %u rss_kb %ld heap_kb %ld\n", now,
+                static_cast<long long>(time_at(frame)), clock_at(now), resident_kb(), heap_in_use_kb());
     if (audio_captured)
         render_audio_until(time_at(now));
 }
