@@ -23,6 +23,18 @@ void write_file(const std::string& path, const std::string& bytes)
 
 using MusicFault = FaultRun;
 
+// The run ended normally with status 0 after all 5 frames (34 s steps up to 136 s), and its only line about the
+// sound is the expected one.
+void expect_whole_show_with_line(const RunResult& result, int swaps, const std::string& line)
+{
+    EXPECT_TRUE(result.exited && result.status == 0)
+        << "expected exit status 0, got " << describe(result) << "; output:\n" << result.output;
+    EXPECT_TRUE(has_line(result.output, line)) << "expected the line '" << line << "'; output:\n" << result.output;
+    EXPECT_EQ(occurrences(result.output, "Mix_"), 1u) << "expected one line about the sound; output:\n"
+                                                      << result.output;
+    EXPECT_EQ(swaps, 5) << "expected all 5 frames up to 136 s (34 s steps)";
+}
+
 // Files the mixer would take as music and play as silence are named with their problem; a missing file is
 // the loader's failure. Each time: one line, the whole show (5 frames at 34 s steps), and silence.
 TEST_F(MusicFault, BadMusicFilesAreNamedAndTheShowRunsSilently)
@@ -54,13 +66,7 @@ TEST_F(MusicFault, BadMusicFilesAreNamedAndTheShowRunsSilently)
         rmdir(music.c_str());
         c.make(music, noise);
         const RunResult result = run({"VCLOCK_STEP=34000", "VCLOCK_AUDIO=" + dir / "sound.wav"});
-        EXPECT_TRUE(result.exited && result.status == 0)
-            << "expected exit status 0, got " << describe(result) << "; output:\n" << result.output;
-        EXPECT_TRUE(has_line(result.output, c.line))
-            << "expected the line '" << c.line << "'; output:\n" << result.output;
-        EXPECT_EQ(occurrences(result.output, "Mix_"), 1u) << "expected one line about the sound; output:\n"
-                                                          << result.output;
-        EXPECT_EQ(log().exit_swaps, 5) << "expected all 5 frames up to 136 s (34 s steps)";
+        expect_whole_show_with_line(result, log().exit_swaps, c.line);
         const std::vector<int> sound = wav_samples(dir / "sound.wav");
         EXPECT_GE(sound.size(), size_t{136} * rate * channels) << "expected 136 s of audio from the open device";
         EXPECT_EQ(peak(sound, 0, sound.size()), 0) << "expected silence";
@@ -135,13 +141,7 @@ TEST_F(MusicFault, UnreadableMusicFileIsReportedAndTheShowRuns)
     std::vector<std::string> environment = vclock_environment({"VCLOCK_STEP=34000"});
     environment.push_back("VCLOCK_LOG=" + dir / "clock.log");
     const RunResult result = run_program(command, environment, dir.path, 60);
-    EXPECT_TRUE(result.exited && result.status == 0)
-        << "expected exit status 0, got " << describe(result) << "; output:\n" << result.output;
-    EXPECT_TRUE(has_line(result.output, "Mix_LoadMUS() failed"))
-        << "expected the line 'Mix_LoadMUS() failed'; output:\n" << result.output;
-    EXPECT_EQ(occurrences(result.output, "Mix_"), 1u) << "expected one line about the sound; output:\n"
-                                                      << result.output;
-    EXPECT_EQ(log().exit_swaps, 5) << "expected all 5 frames up to 136 s (34 s steps)";
+    expect_whole_show_with_line(result, log().exit_swaps, "Mix_LoadMUS() failed");
 }
 
 // No audio device: a driver whose device cannot be opened, one whose device file is missing, one that does
@@ -162,13 +162,7 @@ TEST_F(MusicFault, NoAudioDeviceIsReportedAndTheShowRuns)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const RunResult result = run({"VCLOCK_STEP=34000"}, c.environment);
-        EXPECT_TRUE(result.exited && result.status == 0)
-            << "expected exit status 0, got " << describe(result) << "; output:\n" << result.output;
-        EXPECT_TRUE(has_line(result.output, "Mix_OpenAudio() failed"))
-            << "expected the line 'Mix_OpenAudio() failed'; output:\n" << result.output;
-        EXPECT_EQ(occurrences(result.output, "Mix_"), 1u) << "expected one line about the sound; output:\n"
-                                                          << result.output;
-        EXPECT_EQ(log().exit_swaps, 5) << "expected all 5 frames up to 136 s (34 s steps)";
+        expect_whole_show_with_line(result, log().exit_swaps, "Mix_OpenAudio() failed");
     }
 }
 
