@@ -1,0 +1,73 @@
+// The controlled clock's protocol: the variables that set vclock up and the lines it writes, in one place for
+// vclock itself, the tools that drive it and the tests that read what it wrote.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace vclock {
+
+// Settings, read from the environment of the preloaded program (see vclock.cpp for their meaning).
+constexpr const char base_variable[] = "VCLOCK_BASE";
+constexpr const char step_variable[] = "VCLOCK_STEP";
+constexpr const char first_variable[] = "VCLOCK_FIRST";
+constexpr const char times_variable[] = "VCLOCK_TIMES";
+constexpr const char real_skip_variable[] = "VCLOCK_REAL_SKIP";
+constexpr const char events_variable[] = "VCLOCK_EVENTS";
+constexpr const char grab_variable[] = "VCLOCK_GRAB";
+constexpr const char grab_frames_variable[] = "VCLOCK_GRAB_FRAMES";
+constexpr const char log_variable[] = "VCLOCK_LOG";
+constexpr const char gl_errors_variable[] = "VCLOCK_GL_ERRORS";
+constexpr const char audio_variable[] = "VCLOCK_AUDIO";
+
+// Every setting, for a driver that must start its program with none inherited.
+constexpr const char* const all_variables[] = {
+    base_variable, step_variable, first_variable, times_variable, real_skip_variable, events_variable,
+    grab_variable, grab_frames_variable, log_variable, gl_errors_variable, audio_variable};
+
+// "NAME=value", the form the drivers hand to their child's environment.
+inline std::string setting(const char* variable, const std::string& value)
+{
+    return std::string(variable) + "=" + value;
+}
+
+// The comment line of each grabbed PPM frame: frame index J and its time MS in milliseconds.
+constexpr const char frame_comment_format[] = "# vclock frame %u t %lld";
+
+// The log (VCLOCK_LOG): one line per swap, then one when the program exits normally. Named fields, so that
+// scripts can find a value by the word before it: swap K frame_t MS clock C rss_kb R heap_kb H.
+constexpr const char log_swap_format[] = "swap %u frame_t %lld clock %u rss_kb %ld heap_kb %ld";
+constexpr const char log_exit_format[] = "exit swaps %u";
+
+// The GL error file (VCLOCK_GL_ERRORS) ends with this line when the program exits normally.
+constexpr const char gl_errors_end_format[] = "end swaps %u";
+
+// One parsed swap line of the log.
+struct SwapLine {
+    unsigned swap = 0;       // swaps done after this one
+    int64_t frame_ms = 0;    // the time the shown frame was drawn at
+    uint32_t clock = 0;      // what SDL_GetTicks returns from then on
+    long rss_kb = -1;        // resident memory right after the swap, KiB
+    long heap_kb = -1;       // malloc'd and not freed right after the swap, KiB
+};
+
+// Reads one log line as a swap line; false for any other line.
+inline bool parse_swap_line(const char* line, SwapLine& parsed)
+{
+    long long frame_ms = 0;
+    unsigned clock = 0;
+    if (sscanf(line, log_swap_format, &parsed.swap, &frame_ms, &clock, &parsed.rss_kb, &parsed.heap_kb) < 3)
+        return false;
+    parsed.frame_ms = frame_ms;
+    parsed.clock = clock;
+    return true;
+}
+
+// Reads one log line as the exit line; false for any other line.
+inline bool parse_exit_line(const char* line, unsigned& swaps)
+{
+    return sscanf(line, log_exit_format, &swaps) == 1;
+}
+
+}  // namespace vclock
