@@ -8,8 +8,11 @@
 #include <string>
 
 #include "letters.h"
+#include "programs.h"
 
 std::vector<std::function<void(float)>> draw_ops;
+
+static const char title_text[] = "velquorin";
 
 // Points one attribute at its place in the records of the bound buffer; attributes the program does not read are skipped.
 static bool bind_attribute(GLuint program, const char* name, GLint components, size_t offset)
@@ -122,6 +125,18 @@ void draw_batch(const Drawable& batch, float t)
     glBindBuffer(GL_ARRAY_BUFFER, 0);
     glBindVertexArray(0);
     glUseProgram(0);
+}
+
+void create_draw_list()
+{
+    static const Drawable ring = dummy_vbo(500, effect1);
+    draw_ops.push_back([](float t) { draw_batch(ring, t); });
+    static const Drawable helix = dummy_vbo(500, effect2);
+    draw_ops.push_back([](float t) { draw_batch(helix, t); });
+    static const Drawable cloud = dummy_vbo(200, effect3);
+    draw_ops.push_back([](float t) { draw_batch(cloud, t); });
+    static const Drawable title = generate_greet(title_text, g1);
+    draw_ops.push_back([](float t) { draw_batch(title, t); });
 }
 
 float frand()

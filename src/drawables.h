@@ -38,6 +38,10 @@ Drawable generate_sphere(GLuint program);
 // The title: one black particle per lit glyph cell of text.
 Drawable generate_greet(const char* text, GLuint program);
 
+// The show's four batches in drawing order: ring, helix, cloud and the title. They live until the program ends;
+// each draw operation appended to draw_ops refers to its own. Call once, after the programs are built.
+void create_draw_list();
+
 // Makes the batch's program and bindings current, sets "time" to t and draws its points; leaves nothing bound.
 void draw_batch(const Drawable& batch, float t);
 
