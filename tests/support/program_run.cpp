@@ -30,13 +30,14 @@ RunResult run_program(const std::vector<std::string>& argv, const std::vector<st
         if (change.find('=') != std::string::npos)
             environment.push_back(change);
     }
-    std::vector<char*> args, envp;
-    for (const std::string& arg : argv)
-        args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    for (const std::string& entry : environment)
-        envp.push_back(const_cast<char*>(entry.c_str()));
-    envp.push_back(nullptr);
+    // execve takes null-terminated arrays of C strings.
+    const auto c_strings = [](const std::vector<std::string>& strings) {
+        std::vector<char*> pointers(strings.size() + 1, nullptr);
+        std::transform(strings.begin(), strings.end(), pointers.begin(),
+                       [](const std::string& text) { return const_cast<char*>(text.c_str()); });
+        return pointers;
+    };
+    std::vector<char*> args = c_strings(argv), envp = c_strings(environment);
 
     int output[2];
     if (pipe2(output, O_CLOEXEC) != 0)
