@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "soundtrack.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -29,19 +30,7 @@ std::vector<uint8_t> frames(int count)
 
 class Mp3Check : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/mp3checkXXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-        path = dir + "/track.mp3";
-    }
-    void TearDown() override
-    {
-        std::remove(path.c_str());
-        rmdir(path.c_str());
-        rmdir(dir.c_str());
-    }
+    void SetUp() override { ASSERT_FALSE(dir.path.empty()) << "expected a temporary folder"; }
     void write(const std::vector<uint8_t>& bytes)
     {
         FILE* file = fopen(path.c_str(), "wb");
@@ -50,7 +39,8 @@ protected:
             fwrite(bytes.data(), 1, bytes.size(), file);
         fclose(file);
     }
-    std::string dir, path;
+    TempDir dir;
+    const std::string path = dir / "track.mp3";
 };
 
 TEST_F(Mp3Check, FilesTheLoaderWouldPlayAsSilenceAreNamed)

@@ -4,43 +4,15 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
-#include "e2e_support.h"
+#include "frame8.h"
+#include "program_run.h"
 
 namespace {
 
 const double run_limit = 60;   // seconds of wall time for one demo run
-
-class DemoRun : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        const char* display = getenv("DISPLAY");
-        ASSERT_TRUE(display && *display) << "expected DISPLAY to name an X server (scripts/test.sh starts Xvfb)";
-        ASSERT_FALSE(dir.path.empty()) << "expected a temporary folder";
-    }
-
-    // The demo in the temporary folder (so without its music unless a test puts it there) under vclock.
-    RunResult run_demo(const std::vector<std::string>& settings, const std::vector<std::string>& more = {})
-    {
-        std::vector<std::string> environment = vclock_environment(settings);
-        environment.push_back("VCLOCK_LOG=" + dir / "clock.log");
-        environment.insert(environment.end(), more.begin(), more.end());
-        return run_program({DEMO_BINARY}, environment, dir.path, run_limit);
-    }
-
-    ClockLog log() const { return read_clock_log(dir / "clock.log"); }
-
-    TempDir dir;
-};
-
-bool has_line(const std::string& output, const std::string& line)
-{
-    return ("\n" + output).find("\n" + line + "\n") != std::string::npos;
-}
 
 // The run ends after the first swap whose following clock reading is more than 136000 ms after the start;
 // exactly 136000 goes on. Frame j is drawn at j * step, and the reading after it is (j + 1) * step.
@@ -77,7 +49,7 @@ TEST_F(DemoRun, EndsOnFirstFrameWhosePostSwapTimeExceeds136Seconds)
 TEST_F(DemoRun, ClockThatWrapsAround32BitsGivesTheSameRun)
 {
     ASSERT_TRUE(run_demo({"VCLOCK_STEP=34000", "VCLOCK_GRAB=" + dir / "plain.ppm", "VCLOCK_GRAB_FRAMES=1-"}).exited);
-    const std::vector<Image> plain = read_grabbed_frames(dir / "plain.ppm");
+    const std::vector<Frame8> plain = read_grabbed_frames(dir / "plain.ppm");
     ASSERT_EQ(plain.size(), 4u) << "expected frames 1 to 4 (34 s to 136 s) from the run starting at 0";
 
     struct Case {
@@ -98,7 +70,7 @@ TEST_F(DemoRun, ClockThatWrapsAround32BitsGivesTheSameRun)
         EXPECT_EQ(clock.exit_swaps, 5) << "expected the run to end after 5 frames, as without the wrap";
         ASSERT_FALSE(clock.swaps.empty());
         EXPECT_LT(clock.swaps.back().clock, 4294967295u - 136000u) << "expected the counter to have wrapped";
-        const std::vector<Image> wrapped = read_grabbed_frames(dir / "wrapped.ppm");
+        const std::vector<Frame8> wrapped = read_grabbed_frames(dir / "wrapped.ppm");
         ASSERT_EQ(wrapped.size(), plain.size()) << "expected as many frames as the run starting at 0";
         for (size_t i = 0; i < plain.size(); ++i)
             EXPECT_EQ(first_difference(plain[i], wrapped[i]), "")
@@ -193,15 +165,13 @@ TEST_F(DemoRun, FirstFrameShowsTheSceneOnGrey)
     const RunResult result = run_demo({"VCLOCK_STEP=34000", "VCLOCK_EVENTS=1:quit", "VCLOCK_GRAB=" + dir / "f.ppm",
                                        "VCLOCK_GRAB_FRAMES=0"});
     ASSERT_TRUE(result.exited && result.status == 0) << "expected exit status 0, got " << describe(result);
-    const std::vector<Image> frames = read_grabbed_frames(dir / "f.ppm");
+    const std::vector<Frame8> frames = read_grabbed_frames(dir / "f.ppm");
     ASSERT_EQ(frames.size(), 1u) << "expected exactly frame 0";
-    const Image& frame = frames[0];
+    const Frame8& frame = frames[0];
     EXPECT_EQ(frame.ms, 0) << "expected frame 0 at t = 0";
     EXPECT_GT(share_near(frame, 238, 238, 238, 4), 0.6) << "expected most pixels grey (238 +- 4)";
     EXPECT_LT(share_near(frame, 0, 0, 0, 40), 0.05) << "expected no black image";
-    const double title = share_where(frame, 0, frame.height * 45 / 100, frame.width, frame.height * 60 / 100,
-                                     [](const unsigned char* p) { return p[0] < 40 && p[1] < 40 && p[2] < 40; });
-    EXPECT_GT(title, 0.02) << "expected over 2% black pixels (the title) in the middle band";
+    EXPECT_GT(title_band_dark_share(frame), 0.02) << "expected over 2% black pixels (the title) in the middle band";
     EXPECT_GT(share_near(frame, 143, 0, 0, 8), 0.001) << "expected ring pixels (0.6, 0, 0) * 238";
     EXPECT_GT(share_near(frame, 71, 167, 71, 8), 0.01) << "expected helix pixels (0.3, 0.7, 0.3) * 238";
 }
@@ -217,14 +187,9 @@ TEST_F(DemoRun, MusicIsPlayedWhenTheFileIsPresent)
         const RunResult result = run_demo(
             {"VCLOCK_STEP=10000"}, {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + sound, "SDL_DISKAUDIODELAY=5"});
         EXPECT_TRUE(result.exited && result.status == 0) << "expected exit status 0, got " << describe(result);
-        const std::string bytes = read_text(sound);
-        EXPECT_GT(bytes.size(), 16384u * 4) << "expected some audio buffers in " << name;
-        int peak = 0;   // signed 16-bit little-endian samples
-        for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-            const auto low = static_cast<unsigned char>(bytes[i]), high = static_cast<unsigned char>(bytes[i + 1]);
-            peak = std::max(peak, std::abs(static_cast<int>(static_cast<int16_t>(low | high << 8))));
-        }
-        return peak;
+        const std::vector<int> samples = s16_samples(sound);
+        EXPECT_GT(samples.size(), 16384u * 2) << "expected some audio buffers in " << name;
+        return peak(samples);
     };
     EXPECT_EQ(peak_of_run("silent.raw"), 0) << "expected silence without the music file";
     ASSERT_EQ(symlink(MUSIC_FILE, (dir / "Tarnhollow_4.mp3").c_str()), 0);

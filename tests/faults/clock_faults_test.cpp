@@ -10,7 +10,7 @@
 #include <fstream>
 #include <thread>
 
-#include "fault_runs.h"
+#include "program_run.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ char process_state(pid_t pid)
     return paren != std::string::npos && paren + 2 < text.size() ? text[paren + 2] : '?';
 }
 
-using PausedProcess = FaultRun;
+using PausedProcess = DemoRun;
 
 // vclock's real-timer mode: the clock follows SDL's own timer, jumping 128 s ahead at the first swap, so the
 // show's last 8 s play in real time. Once the second frame is shown, the test waits 1 s, stops the process
@@ -41,13 +41,12 @@ using PausedProcess = FaultRun;
 TEST_F(PausedProcess, StoppedAndContinuedTheShowEndsOnTime)
 {
     const int64_t skip = 128000, show = 136000, pause_ms = 3000;
-    const std::string log_path = dir / "clock.log";
     std::atomic<bool> done{false};
     Clock::time_point first_swap_seen{}, stopped_at{}, continued_at{};
     bool saw_first_swap = false, was_stopped = false, stopped_in_time = false;
     std::thread pauser;
 
-    auto swaps_logged = [&] { return read_clock_log(log_path).swaps.size(); };
+    auto swaps_logged = [&] { return log().swaps.size(); };
     auto on_start = [&](pid_t pid) {
         pauser = std::thread([&, pid] {
             const auto wait_until = [&](size_t swaps) {
@@ -75,9 +74,8 @@ TEST_F(PausedProcess, StoppedAndContinuedTheShowEndsOnTime)
         });
     };
 
-    std::vector<std::string> environment = vclock_environment({"VCLOCK_REAL_SKIP=" + std::to_string(skip)});
-    environment.push_back("VCLOCK_LOG=" + log_path);
-    const RunResult result = run_program({DEMO_BINARY}, environment, dir.path, 60, on_start);
+    const RunResult result = run_program({DEMO_BINARY}, demo_environment({"VCLOCK_REAL_SKIP=" + std::to_string(skip)}),
+                                         dir.path, 60, on_start);
     const Clock::time_point exited_at = Clock::now();
     done = true;
     if (pauser.joinable())
@@ -114,7 +112,7 @@ TEST_F(PausedProcess, StoppedAndContinuedTheShowEndsOnTime)
     EXPECT_GE(largest_gap, pause_ms) << "expected the pause to show as a gap of at least 3000 ms between frames";
     EXPECT_GE(after_gap, 1u) << "expected frames drawn after the pause";
 
-    const SwapLine& last = clock.swaps.back();
+    const vclock::SwapLine& last = clock.swaps.back();
     EXPECT_LE(last.frame_ms, show) << "expected the last frame drawn at t <= 136 s";
     EXPECT_GT(static_cast<int64_t>(last.clock), show) << "expected the reading after the last frame > 136 s";
     EXPECT_LE(static_cast<int64_t>(clock.swaps[clock.swaps.size() - 2].clock), show)

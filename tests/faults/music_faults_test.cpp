@@ -8,7 +8,7 @@
 #include <fstream>
 #include <random>
 
-#include "fault_runs.h"
+#include "program_run.h"
 
 namespace {
 
@@ -21,7 +21,7 @@ void write_file(const std::string& path, const std::string& bytes)
     file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-using MusicFault = FaultRun;
+using MusicFault = DemoRun;
 
 // The run ended normally with status 0 after all 5 frames (34 s steps up to 136 s), and its only line about the
 // sound is the expected one.
@@ -65,9 +65,9 @@ TEST_F(MusicFault, BadMusicFilesAreNamedAndTheShowRunsSilently)
         remove(music.c_str());
         rmdir(music.c_str());
         c.make(music, noise);
-        const RunResult result = run({"VCLOCK_STEP=34000", "VCLOCK_AUDIO=" + dir / "sound.wav"});
+        const RunResult result = run_demo({"VCLOCK_STEP=34000", "VCLOCK_AUDIO=" + dir / "sound.wav"});
         expect_whole_show_with_line(result, log().exit_swaps, c.line);
-        const std::vector<int> sound = wav_samples(dir / "sound.wav");
+        const std::vector<int> sound = s16_samples(dir / "sound.wav", wav_header_bytes);
         EXPECT_GE(sound.size(), size_t{136} * rate * channels) << "expected 136 s of audio from the open device";
         EXPECT_EQ(peak(sound, 0, sound.size()), 0) << "expected silence";
     }
@@ -82,18 +82,18 @@ TEST_F(MusicFault, TruncatedMusicFilePlaysWhatItHolds)
     const std::vector<std::string> settings = {"VCLOCK_TIMES=1000,2000,3000,4000,5000,6000,136001",
                                                "VCLOCK_AUDIO=" + dir / "sound.wav"};
     write_file(dir / music_name, read_text(MUSIC_FILE));
-    ASSERT_TRUE(run(settings).exited);
-    const std::vector<int> whole = wav_samples(dir / "sound.wav");
+    ASSERT_TRUE(run_demo(settings).exited);
+    const std::vector<int> whole = s16_samples(dir / "sound.wav", wav_header_bytes);
 
     write_file(dir / music_name, read_text(MUSIC_FILE).substr(0, 64 * 1024));
-    const RunResult result = run(settings);
+    const RunResult result = run_demo(settings);
     EXPECT_TRUE(result.exited && result.status == 0)
         << "expected exit status 0, got " << describe(result) << "; output:\n" << result.output;
     EXPECT_EQ(result.output.find("Mix_"), std::string::npos) << "expected no line about the sound; output:\n"
                                                              << result.output;
     EXPECT_EQ(log().exit_swaps, 7) << "expected frames at 0..6 s and 136.001 s";
 
-    const std::vector<int> truncated = wav_samples(dir / "sound.wav");
+    const std::vector<int> truncated = s16_samples(dir / "sound.wav", wav_header_bytes);
     const size_t second = size_t{rate} * channels;
     ASSERT_GE(truncated.size(), 136 * second) << "expected 136 s of audio";
     ASSERT_GE(whole.size(), 2 * second);
@@ -138,9 +138,7 @@ TEST_F(MusicFault, UnreadableMusicFileIsReportedAndTheShowRuns)
 
     std::vector<std::string> command = prefix;
     command.push_back(DEMO_BINARY);
-    std::vector<std::string> environment = vclock_environment({"VCLOCK_STEP=34000"});
-    environment.push_back("VCLOCK_LOG=" + dir / "clock.log");
-    const RunResult result = run_program(command, environment, dir.path, 60);
+    const RunResult result = run_program(command, demo_environment({"VCLOCK_STEP=34000"}), dir.path, 60);
     expect_whole_show_with_line(result, log().exit_swaps, "Mix_LoadMUS() failed");
 }
 
@@ -161,7 +159,7 @@ TEST_F(MusicFault, NoAudioDeviceIsReportedAndTheShowRuns)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const RunResult result = run({"VCLOCK_STEP=34000"}, c.environment);
+        const RunResult result = run_demo({"VCLOCK_STEP=34000"}, c.environment);
         expect_whole_show_with_line(result, log().exit_swaps, "Mix_OpenAudio() failed");
     }
 }
@@ -176,7 +174,8 @@ TEST_F(MusicFault, EscapeWhileTheMusicStartsEndsAfterOneFrame)
     const char* events[] = {"0:escape", "0:escape", "0:escape", "0:quit"};
     for (const char* event : events) {
         SCOPED_TRACE(std::string("VCLOCK_EVENTS=") + event);
-        const RunResult result = run({"VCLOCK_STEP=34000", std::string("VCLOCK_EVENTS=") + event}, {}, DEMO_BINARY, 30);
+        const RunResult result =
+            run_demo({"VCLOCK_STEP=34000", std::string("VCLOCK_EVENTS=") + event}, {}, DEMO_BINARY, 30);
         EXPECT_TRUE(result.exited && result.status == 0)
             << "expected exit status 0 within 30 s, got " << describe(result) << "; output:\n" << result.output;
         EXPECT_EQ(result.output.find("Mix_"), std::string::npos) << "expected the music to start quietly; output:\n"

@@ -1,10 +1,11 @@
 // A demo built with a helix vertex stage that does not compile: the compiler's and the linker's logs are
 // printed, the show runs to its end with status 0, and the other batches still draw.
-#include "fault_runs.h"
+#include "frame8.h"
+#include "program_run.h"
 
 namespace {
 
-using BrokenStage = FaultRun;
+using BrokenStage = DemoRun;
 
 // Frame 0 (t = 0) grabbed from a run at 34 s steps. Expected: the compile error and the link error in the
 // output (lines with "error"); exit status 0 after all 5 frames; in the frame, the ring's dark red
@@ -13,9 +14,9 @@ using BrokenStage = FaultRun;
 // over 1%). The GL error check sees the broken program being made current: GL_INVALID_OPERATION.
 TEST_F(BrokenStage, CompilerLogIsPrintedAndTheOtherBatchesDraw)
 {
-    const RunResult result = run({"VCLOCK_STEP=34000", "VCLOCK_GRAB=" + dir / "f.ppm", "VCLOCK_GRAB_FRAMES=0",
+    const RunResult result = run_demo({"VCLOCK_STEP=34000", "VCLOCK_GRAB=" + dir / "f.ppm", "VCLOCK_GRAB_FRAMES=0",
                                   "VCLOCK_GL_ERRORS=" + dir / "gl.txt"},
-                                 {}, BROKEN_STAGE_BINARY);
+                                      {}, BROKEN_STAGE_BINARY);
     EXPECT_TRUE(result.exited && result.status == 0)
         << "expected exit status 0, got " << describe(result) << "; output:\n" << result.output;
     EXPECT_EQ(log().exit_swaps, 5) << "expected all 5 frames up to 136 s (34 s steps)";
@@ -33,13 +34,11 @@ TEST_F(BrokenStage, CompilerLogIsPrintedAndTheOtherBatchesDraw)
     EXPECT_GE(syntax_lines, 1u) << "expected the compiler's log with a syntax error; output:\n" << result.output;
     EXPECT_GE(error_lines, 2u) << "expected the compiler's and the linker's errors; output:\n" << result.output;
 
-    const std::vector<Image> frames = read_grabbed_frames(dir / "f.ppm");
+    const std::vector<Frame8> frames = read_grabbed_frames(dir / "f.ppm");
     ASSERT_EQ(frames.size(), 1u) << "expected frame 0";
-    const Image& frame = frames[0];
+    const Frame8& frame = frames[0];
     EXPECT_GT(share_near(frame, 143, 0, 0, 8), 0.001) << "expected the ring's dark red pixels";
-    const double title = share_where(frame, 0, frame.height * 45 / 100, frame.width, frame.height * 60 / 100,
-                                     [](const unsigned char* p) { return p[0] < 40 && p[1] < 40 && p[2] < 40; });
-    EXPECT_GT(title, 0.02) << "expected the title's black pixels in the middle band";
+    EXPECT_GT(title_band_dark_share(frame), 0.02) << "expected the title's black pixels in the middle band";
     EXPECT_LT(share_near(frame, 71, 167, 71, 8), 0.0001) << "expected no helix: its program did not link";
 
     const std::string errors = read_text(dir / "gl.txt");

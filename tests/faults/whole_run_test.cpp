@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "fault_runs.h"
+#include "program_run.h"
 
 namespace {
 
@@ -77,11 +77,11 @@ TEST_F(WholeRun, MemoryDoesNotGrowFromFrameToFrame)
 {
     const ClockLog clock = read_clock_log(*dir / "clock.log");
     ASSERT_EQ(clock.swaps.size(), 35u) << "expected 35 frames";
-    const SwapLine &first = clock.swaps[0], &early = clock.swaps[2], &late = clock.swaps.back();
+    const vclock::SwapLine &first = clock.swaps[0], &early = clock.swaps[2], &late = clock.swaps.back();
     ASSERT_GT(early.rss_kb, 0) << "expected vclock to log the resident size";
     ASSERT_GT(early.heap_kb, 0) << "expected vclock to log the heap in use";
     long peak = 0;
-    for (const SwapLine& swap : clock.swaps)
+    for (const vclock::SwapLine& swap : clock.swaps)
         peak = std::max(peak, swap.rss_kb);
     printf("resident KiB after swaps 1, 3, 35: %ld %ld %ld (peak %ld); heap in use KiB: %ld %ld %ld\n",
            first.rss_kb, early.rss_kb, late.rss_kb, peak, first.heap_kb, early.heap_kb, late.heap_kb);

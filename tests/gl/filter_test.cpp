@@ -79,7 +79,7 @@ TEST(Filter, PassOneSpreadsALitTexelAlongXOnly)
         set_texel(sample_tex, lit.along, row, static_cast<float>(lit.value));
     run_pass(fbo_x, filtered_width, sample_height, sample_tex, filter_prog);
 
-    const Image x = read_rgb(fbo_x, 0, row - 1, filtered_width, 3);
+    const FloatRegion x = read_rgb(fbo_x, 0, row - 1, filtered_width, 3);
     double total = 0;
     for (const LitTexel& lit : lit_along_x) {
         for (int i = lit.along / 4 - 4; i <= lit.along / 4 + 4; i++) {
@@ -108,7 +108,7 @@ TEST(Filter, PassTwoSpreadsALitTexelAlongYOnly)
     set_texel(fbo_xtex, 700, 1201, 5.0f);   // values above 1 pass unclamped
     run_pass(fbo_y, filtered_width, filtered_height, fbo_xtex, filter_prog);
 
-    const Image y = read_rgb(fbo_y, column - 1, 0, 3, filtered_height);
+    const FloatRegion y = read_rgb(fbo_y, column - 1, 0, 3, filtered_height);
     for (const LitTexel& lit : lit_along_y) {
         for (int j = lit.along / 4 - 4; j <= lit.along / 4 + 4; j++) {
             const double offset = (lit.along + 0.5) - (4 * j + 2);
@@ -122,7 +122,7 @@ TEST(Filter, PassTwoSpreadsALitTexelAlongYOnly)
                                        y.at(other, j), Rgb{0, 0, 0}, 0.0));
         }
     }
-    const Image bright = read_rgb(fbo_y, 700, 300, 1, 1);
+    const FloatRegion bright = read_rgb(fbo_y, 700, 300, 1, 1);
     EXPECT_TRUE(probe_near("Y target (700, 300) under a texel of 5.0 at offset -0.5", bright.at(700, 300),
                            Rgb{5 * 0.194370, 5 * 0.194370, 5 * 0.194370}, 5 * weight_tol));
 }
@@ -131,7 +131,7 @@ TEST(Filter, EmptyFrameReachesTheWindowAsUniformGrey)
 {
     with_empty_draw_list([] { render_frame(0.0f); });
 
-    const Image y = read_rgb(fbo_y, 0, 0, filtered_width, filtered_height);
+    const FloatRegion y = read_rgb(fbo_y, 0, 0, filtered_width, filtered_height);
     size_t off = 0;
     std::string first;
     for (int j = 0; j < filtered_height; j++)
@@ -158,7 +158,7 @@ TEST(Filter, WrongPassOrderLeavesTheSampleBufferUnreducedAlongY)
     set_texel(sample_tex, 2001, 101, 1.0f);
     run_pass(fbo_x, filtered_width, sample_height, sample_tex, filter_prog);
     run_pass(fbo_y, filtered_width, filtered_height, fbo_xtex, filter_prog);
-    const Image right = read_rgb(fbo_y, 500, 0, 1, filtered_height);
+    const FloatRegion right = read_rgb(fbo_y, 500, 0, 1, filtered_height);
     const double both = 0.194370 * 0.194370;   // offsets -0.5 along x and -0.5 along y
     EXPECT_TRUE(probe_near("Y target (500, 25) in pass order", right.at(500, 25), Rgb{both, both, both}, weight_tol));
     EXPECT_TRUE(probe_near("Y target (500, 101) in pass order", right.at(500, 101), Rgb{0, 0, 0}, 0.0));
@@ -167,7 +167,7 @@ TEST(Filter, WrongPassOrderLeavesTheSampleBufferUnreducedAlongY)
     // the Y target shows the sample rows 0..599 unreduced along y.
     clear_target(fbo_y, 0.0f);
     run_pass(fbo_y, filtered_width, filtered_height, sample_tex, filter_prog);
-    const Image wrong = read_rgb(fbo_y, 500, 0, 1, filtered_height);
+    const FloatRegion wrong = read_rgb(fbo_y, 500, 0, 1, filtered_height);
     EXPECT_TRUE(probe_near("Y target (500, 25) fed the sample buffer", wrong.at(500, 25), Rgb{0, 0, 0}, weight_tol));
     EXPECT_TRUE(probe_near("Y target (500, 101) fed the sample buffer", wrong.at(500, 101),
                            Rgb{0.194370, 0.194370, 0.194370}, weight_tol));

@@ -11,6 +11,7 @@
 #include "display_config.h"
 #include "gl_harness.h"
 #include "letters.h"
+#include "png_file.h"
 #include "render.h"
 #include "scene_model.h"
 #include "shaders.h"
@@ -27,15 +28,15 @@ const double background = filter_gain;            // cleared white through both 
 
 // A frame of the show, as the window shows it. With DEMO_FRAMES_DIR set, the frames at 0.5, 4.4, 20, 60 and
 // 110 s are also written there as PNG files (the build's `frames` target does that for docs/frames).
-const Image& frame_at(float t)
+const FloatRegion& frame_at(float t)
 {
-    static std::map<float, Image> frames;
+    static std::map<float, FloatRegion> frames;
     const auto found = frames.find(t);
     if (found != frames.end())
         return found->second;
     install_show();
     render_frame(t);
-    Image& image = frames[t] = read_rgb(0, 0, 0, window_width, window_height);
+    FloatRegion& image = frames[t] = read_rgb(0, 0, 0, window_width, window_height);
 
     const char* dir = std::getenv("DEMO_FRAMES_DIR");
     const float stills[] = {0.5f, 4.4f, 20.0f, 60.0f, 110.0f};
@@ -43,8 +44,10 @@ const Image& frame_at(float t)
         char name[64];
         snprintf(name, sizeof name, "/frame_%gs.png", static_cast<double>(t));
         const std::string path = std::string(dir) + name;
-        EXPECT_TRUE(write_png(path, window_width, window_height, read_rgb8(0, 0, 0, window_width, window_height)))
-            << "could not write " << path;
+        const std::vector<unsigned char> pixels = read_rgb8(0, 0, 0, window_width, window_height);
+        std::string error;
+        EXPECT_TRUE(write_png(path, window_width, window_height, pixels.data(), RowOrder::bottom_up, &error))
+            << "could not write " << path << ": " << error;
     }
     return image;
 }
@@ -164,7 +167,8 @@ Rgb scaled(const model::Vec3& c, double gain)
 
 // Probes every particle of one scene whose streak fully covers the pixel at its middle with nothing in front:
 // that pixel must show the particle's colour times the filter gain. Returns the particles probed.
-std::vector<const Drawn*> probe_covered(const Image& frame, const std::vector<Drawn>& all, const std::string& scene)
+std::vector<const Drawn*> probe_covered(const FloatRegion& frame, const std::vector<Drawn>& all,
+                                        const std::string& scene)
 {
     std::vector<const Drawn*> probed;
     for (const Drawn& d : all) {
@@ -183,7 +187,7 @@ std::vector<const Drawn*> probe_covered(const Image& frame, const std::vector<Dr
 }
 
 // Probes a pixel the model keeps clear of every particle: it shows the background.
-void probe_background(const Image& frame, const std::vector<Drawn>& all, int i, int j)
+void probe_background(const FloatRegion& frame, const std::vector<Drawn>& all, int i, int j)
 {
     const Drawn* intruder = first_intruder(all, i, j, nullptr);
     ASSERT_EQ(intruder, nullptr) << pixel_name(i, j) << " is no background probe: " << intruder->name << " is near";
@@ -215,7 +219,7 @@ TEST(ShowFrames, BackgroundIsGreyFarFromTheParticles)
 TEST(ShowFrames, DarkRedRingAndGreenHelixWhereTheModelPutsThem)
 {
     const float t = 0.5f;
-    const Image& frame = frame_at(t);
+    const FloatRegion& frame = frame_at(t);
     const std::vector<Drawn> all = model_frame(t);
 
     // The ring's discs (2.4 pixels) are too small to cover a pixel's whole footprint, but the ring is a closed
@@ -248,7 +252,7 @@ TEST(ShowFrames, DarkRedRingAndGreenHelixWhereTheModelPutsThem)
 TEST(ShowFrames, SingleSpotAtTheCentreAtThreeSeconds)
 {
     const float t = 3.0f;
-    const Image& frame = frame_at(t);
+    const FloatRegion& frame = frame_at(t);
     const std::vector<Drawn> all = model_frame(t);
     const Drawn& first = all[1000];   // cloud particle 0, drawn first of the 200 on the same spot
     ASSERT_EQ(first.name, "cloud 0");
@@ -274,7 +278,7 @@ TEST(ShowFrames, SingleSpotAtTheCentreAtThreeSeconds)
 TEST(ShowFrames, FlashCoversTheWholeImageAtFourPointFour)
 {
     const float t = 4.4f;
-    const Image& frame = frame_at(t);
+    const FloatRegion& frame = frame_at(t);
     // Every ninth of the image holds flash particles: pixels far from the grey.
     for (int cy = 0; cy < 3; cy++)
         for (int cx = 0; cx < 3; cx++) {
@@ -344,7 +348,7 @@ const Drawn* front_cover(const std::vector<Drawn>& all, int i, int j)
 TEST(TitleFrames, EveryLitCellIsADarkDotAtHalfASecond)
 {
     const float t = 0.5f;
-    const Image& frame = frame_at(t);
+    const FloatRegion& frame = frame_at(t);
     const std::vector<Drawn> all = model_frame(t);
     int dots = 0, covered = 0, mixed = 0;
     for (size_t n = 0; n < 89; n++) {
@@ -371,7 +375,7 @@ TEST(TitleFrames, EveryLitCellIsADarkDotAtHalfASecond)
 TEST(TitleFrames, GapsBetweenLettersStayBackground)
 {
     const float t = 0.5f;
-    const Image& frame = frame_at(t);
+    const FloatRegion& frame = frame_at(t);
     const std::vector<Drawn> all = model_frame(t);
     // The dark column after letter i (i = 0 .. 7) of the 9-letter title: x = 5i + 4 - 22.5 glyph units.
     int probed = 0;
@@ -392,7 +396,7 @@ TEST(TitleFrames, GapsBetweenLettersStayBackground)
 }
 
 // Dark pixels (every channel below 0.15) in the middle of the image, where the title stands at first.
-int dark_pixels_in_the_middle(const Image& frame)
+int dark_pixels_in_the_middle(const FloatRegion& frame)
 {
     int dark = 0;
     for (int j = 150; j < 450; j++)

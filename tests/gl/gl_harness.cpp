@@ -1,8 +1,7 @@
-// Shared support for the GL tests: one SDL window per test binary, readback, probes, transform feedback and PNG.
+// Shared support for the GL tests: one SDL window per test binary, readback, probes and transform feedback.
 #include "gl_harness.h"
 
 #include <SDL/SDL.h>
-#include <png.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -88,7 +87,7 @@ std::string capture_stdout(const std::function<void()>& f)
     return text;
 }
 
-Rgb Image::at(int x, int y) const
+Rgb FloatRegion::at(int x, int y) const
 {
     if (x < x0 || y < y0 || x >= x0 + width || y >= y0 + height) {
         ADD_FAILURE() << "pixel (" << x << ", " << y << ") is outside the image read back";
@@ -105,9 +104,9 @@ static void bind_for_reading(GLuint framebuffer)
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
 }
 
-Image read_rgb(GLuint framebuffer, int x, int y, int width, int height)
+FloatRegion read_rgb(GLuint framebuffer, int x, int y, int width, int height)
 {
-    Image image;
+    FloatRegion image;
     image.x0 = x;
     image.y0 = y;
     image.width = width;
@@ -283,27 +282,4 @@ void with_empty_draw_list(const std::function<void()>& f)
     saved.swap(draw_ops);
     f();
     saved.swap(draw_ops);
-}
-
-bool write_png(const std::string& path, int width, int height, const std::vector<unsigned char>& bottom_up_rgb)
-{
-    FILE* file = fopen(path.c_str(), "wb");
-    if (!file)
-        return false;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!png || !info || setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        fclose(file);
-        return false;
-    }
-    png_init_io(png, file);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
-                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (int row = height - 1; row >= 0; row--)
-        png_write_row(png, &bottom_up_rgb[3 * static_cast<size_t>(row) * static_cast<size_t>(width)]);
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    return fclose(file) == 0;
 }

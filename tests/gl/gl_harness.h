@@ -1,4 +1,4 @@
-// Shared support for the GL tests: one SDL window per test binary, readback, probes, transform feedback and PNG.
+// Shared support for the GL tests: one SDL window per test binary, readback, probes and transform feedback.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -21,14 +21,14 @@ struct Rgb {
 };
 
 // A rectangle of RGB floats read back from a framebuffer; pixel (x, y) in GL's bottom-up window coordinates.
-struct Image {
+struct FloatRegion {
     int x0 = 0, y0 = 0, width = 0, height = 0;
     std::vector<float> rgb;
     Rgb at(int x, int y) const;
 };
 
 // Reads a rectangle of colour attachment 0 of framebuffer (0: the window's back buffer) as unclamped floats.
-Image read_rgb(GLuint framebuffer, int x, int y, int width, int height);
+FloatRegion read_rgb(GLuint framebuffer, int x, int y, int width, int height);
 // The same as 8-bit values, the way the window stores them.
 std::vector<unsigned char> read_rgb8(GLuint framebuffer, int x, int y, int width, int height);
 // Depth values of a rectangle of framebuffer's depth attachment.
@@ -76,6 +76,3 @@ void install_show();
 
 // Runs f with an empty draw list, restoring the list afterwards.
 void with_empty_draw_list(const std::function<void()>& f);
-
-// Writes 8-bit RGB pixels read bottom-up from GL to a PNG file (top row first). Returns false on failure.
-bool write_png(const std::string& path, int width, int height, const std::vector<unsigned char>& bottom_up_rgb);

@@ -128,7 +128,7 @@ const Rgb blue{0.2, 0.4, 0.8};
 // Compares every sample of a region with what a rule expects; samples within rim_margin of an edge are skipped.
 // expect(i, j, &colour) returns false for samples it leaves out.
 template <typename Rule>
-void expect_region(const Image& image, const std::string& what, Rule expect)
+void expect_region(const FloatRegion& image, const std::string& what, Rule expect)
 {
     size_t wrong = 0, checked = 0;
     std::string first;
@@ -164,13 +164,13 @@ TEST(Streak, StillParticleIsASharpDisc)
         {2112, 1019, true}, {2112, 1020, false}, {2112, 900, true}, {2112, 899, false},
     };
     for (const Probe& p : rim) {
-        const Image one = read_rgb(fbo_sample, p.i, p.j, 1, 1);
+        const FloatRegion one = read_rgb(fbo_sample, p.i, p.j, 1, 1);
         EXPECT_TRUE(probe_near(at(p.i, p.j) + (p.hit ? " just inside the rim" : " just outside the rim"),
                                one.at(p.i, p.j), p.hit ? blue : white, 1e-3));
     }
 
     const Region r = around(0.1, -0.2, 70);
-    const Image image = read_rgb(fbo_sample, r.x, r.y, r.width, r.height);
+    const FloatRegion image = read_rgb(fbo_sample, r.x, r.y, r.width, r.height);
     expect_region(image, "disc of radius 60 samples", [&](int i, int j, Rgb* colour) {
         const double d = std::hypot(sample_x(i) - cx, sample_y(j) - cy);
         if (std::abs(d - radius) < rim_margin)
@@ -194,7 +194,7 @@ TEST(Streak, MovingParticleLeavesAStreakAsDenseAsItsDwellTime)
     draw_samples({streak});
 
     const Region r{sample_column(-0.36), sample_row(0.3) - 75, sample_column(0.36) - sample_column(-0.36), 151};
-    const Image image = read_rgb(fbo_sample, r.x, r.y, r.width, r.height);
+    const FloatRegion image = read_rgb(fbo_sample, r.x, r.y, r.width, r.height);
 
     // The chance that a sample is hit: the share of the interval during which the disc covers its centre.
     auto coverage = [&](int i, int j, double r) {
@@ -300,7 +300,7 @@ TEST(Streak, MissesNeverChangeASample)
     const Region r = around(0.53, -0.5, 150);
 
     draw_samples({far_red});
-    const Image before = read_rgb(fbo_sample, r.x, r.y, r.width, r.height);
+    const FloatRegion before = read_rgb(fbo_sample, r.x, r.y, r.width, r.height);
     const std::vector<float> depth_before = read_depth(fbo_sample, r.x, r.y, r.width, r.height);
 
     GLuint query = 0;
@@ -310,7 +310,7 @@ TEST(Streak, MissesNeverChangeASample)
     glGetQueryObjectuiv(query, GL_QUERY_RESULT, &invocations);
     glDeleteQueries(1, &query);
 
-    const Image after = read_rgb(fbo_sample, r.x, r.y, r.width, r.height);
+    const FloatRegion after = read_rgb(fbo_sample, r.x, r.y, r.width, r.height);
     const std::vector<float> depth_after = read_depth(fbo_sample, r.x, r.y, r.width, r.height);
 
     const double bx = 0.56 * 1.6, by = -0.5, radius = 0.035;

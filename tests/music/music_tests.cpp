@@ -11,10 +11,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "audio_analysis.h"
+#include "temp_dir.h"
 
 using namespace audio;
 
@@ -68,20 +68,9 @@ float median(std::vector<float> v) {
 }
 
 // A scratch folder for fresh renders, removed when the test program ends.
-struct Scratch {
-    std::filesystem::path dir;
-    Scratch() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "music_tests_XXXXXX").string();
-        dir = mkdtemp(tmpl.data()) ? tmpl : "";
-    }
-    ~Scratch() {
-        std::error_code ignored;
-        if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
-    }
-};
-const std::filesystem::path& scratch() {
-    static Scratch s;
-    return s.dir;
+const TempDir& scratch() {
+    static const TempDir s;
+    return s;
 }
 
 // Runs the renderer; returns its exit status, and its output line in `said`.
@@ -98,7 +87,7 @@ int render(const std::string& args, std::string& said) {
 struct FreshRender { std::string mp3, raw, said; int status; };
 const FreshRender& fresh_render() {
     static FreshRender r = [] {
-        FreshRender f{(scratch() / "first.mp3").string(), (scratch() / "first.f32").string(), "", 0};
+        FreshRender f{scratch() / "first.mp3", scratch() / "first.f32", "", 0};
         f.status = render(f.mp3 + " --raw " + f.raw, f.said);
         return f;
     }();
@@ -217,7 +206,7 @@ TEST(Alignment, SdlMixerPlaysTheSameSamplesAsFfmpeg) {
 TEST(Render, SameSourceGivesTheSameBytes) {
     const FreshRender& first = fresh_render();
     ASSERT_EQ(first.status, 0) << first.said;
-    std::string second_said, second = (scratch() / "second.mp3").string();
+    std::string second_said, second = scratch() / "second.mp3";
     ASSERT_EQ(render(second, second_said), 0) << second_said;
     std::vector<char> a = read_bytes(first.mp3), b = read_bytes(second), built = read_bytes(SOUNDTRACK_MP3);
     ASSERT_GT(a.size(), 1000000u) << "first render wrote " << a.size() << " bytes";
@@ -230,7 +219,7 @@ TEST(Render, SameSourceGivesTheSameBytes) {
 // The real demo, started in the build folder (where the track is) with SDL's disk audio driver and
 // ended after 8 s by SIGTERM, which SDL turns into a quit event: what it wrote is the music, not silence.
 TEST(Demo, PlaysTheSoundtrack) {
-    std::string capture = (scratch() / "demo_audio.s16").string(), dir = BUILD_DIR;
+    std::string capture = scratch() / "demo_audio.s16", dir = BUILD_DIR;
     std::string cmd = "cd '" + dir + "' && SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE='" + capture +
                       "' timeout -s TERM 8 '" DEMO_BINARY "' > '" + capture + ".log' 2>&1";
     int status = std::system(cmd.c_str());

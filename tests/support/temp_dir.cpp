@@ -1,0 +1,39 @@
+// A fresh temporary folder for a test's files, and reading or testing for a file in it.
+#include "temp_dir.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+TempDir::TempDir()
+{
+    const char* tmp = getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/demo-test-XXXXXX";
+    if (mkdtemp(pattern.data()))
+        path = pattern;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;   // a folder that cannot be removed is only left behind
+    if (!path.empty() && !getenv("TEST_KEEP_FILES"))
+        std::filesystem::remove_all(path, ignored);
+}
+
+bool file_exists(const std::string& path)
+{
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+std::string read_text(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
