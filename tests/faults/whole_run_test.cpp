@@ -80,11 +80,11 @@ TEST_F(WholeRun, MemoryDoesNotGrowFromFrameToFrame)
     const vclock::SwapLine &first = clock.swaps[0], &early = clock.swaps[2], &late = clock.swaps.back();
     ASSERT_GT(early.rss_kb, 0) << "expected vclock to log the resident size";
     ASSERT_GT(early.heap_kb, 0) << "expected vclock to log the heap in use";
-    long peak = 0;
+    long peak_rss_kb = 0;
     for (const vclock::SwapLine& swap : clock.swaps)
-        peak = std::max(peak, swap.rss_kb);
+        peak_rss_kb = std::max(peak_rss_kb, swap.rss_kb);
     printf("resident KiB after swaps 1, 3, 35: %ld %ld %ld (peak %ld); heap in use KiB: %ld %ld %ld\n",
-           first.rss_kb, early.rss_kb, late.rss_kb, peak, first.heap_kb, early.heap_kb, late.heap_kb);
+           first.rss_kb, early.rss_kb, late.rss_kb, peak_rss_kb, first.heap_kb, early.heap_kb, late.heap_kb);
     EXPECT_LE(late.heap_kb - early.heap_kb, 64) << "expected at most 64 KiB more heap in use after swap 35 ("
                                                 << late.heap_kb << " KiB) than after swap 3 (" << early.heap_kb
                                                 << " KiB)";

@@ -39,7 +39,7 @@ namespace {
 std::vector<Sint16> captured;  // what SDL_mixer mixed while the music played
 bool capturing = false;
 void capture(void*, Uint8* stream, int bytes) {
-    if (capturing) captured.insert(captured.end(), (Sint16*)stream, (Sint16*)(stream + bytes));
+    if (capturing) captured.insert(captured.end(), reinterpret_cast<Sint16*>(stream), reinterpret_cast<Sint16*>(stream + bytes));
 }
 }  // namespace
 
@@ -84,7 +84,7 @@ std::vector<char> read_bytes(const std::string& path) {
 std::vector<float> read_floats(const std::string& path) {
     std::vector<char> bytes = read_bytes(path);
     std::vector<float> x(bytes.size() / sizeof(float));
-    std::copy(bytes.begin(), bytes.begin() + x.size() * sizeof(float), (char*)x.data());
+    std::copy(bytes.begin(), bytes.begin() + x.size() * sizeof(float), reinterpret_cast<char*>(x.data()));
     return x;
 }
 

@@ -30,7 +30,7 @@ std::string describe(const std::vector<Point>& points)
 }
 
 // The font as drawn by hand, rows top to bottom, '.' for a dark cell, with the lit-cell count of each glyph.
-struct Glyph {
+struct Glyph {   // NOLINT(clang-analyzer-optin.performance.Padding): laid out as the table reads
     char key;
     const char* rows[5];
     int lit;
@@ -121,7 +121,7 @@ TEST(Font, GlyphRowsCellByCell)
         const std::string stored = _letters.at(key);
         const std::vector<std::string> drawn = drawn_rows(key);
         for (int row = 0; row < 5; row++) {
-            std::string from_map = stored.substr(static_cast<size_t>(4 * row), 4);
+            std::string from_map = stored.substr(4 * static_cast<size_t>(row), 4);
             for (char& cell : from_map)
                 cell = cell == ' ' ? '.' : 'x';
             EXPECT_EQ(from_map, g->rows[row]) << "'" << key << "' row " << row << " in the font";
