@@ -33,7 +33,6 @@ const Image& frame_at(float t)
     const auto found = frames.find(t);
     if (found != frames.end())
         return found->second;
-    install_show();
     render_frame(t);
     Image& image = frames[t] = read_rgb(0, 0, 0, window_width, window_height);
 

@@ -2,7 +2,9 @@
 // vertex stage that passes buffer values through as image position and depth value: discs, streaks, depth order.
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "display_config.h"
@@ -67,24 +69,25 @@ Drawable batch_of(const std::vector<ParticleVertex>& particles)
     return batch;
 }
 
-// The sample pass of a frame: clear to white and depth 1, depth test on, draw the batches in order.
+// The sample pass of a frame, as the frame runs it, with the given batches as its draw list.
 // A query, if given, counts fragment-stage invocations of the last batch.
 void draw_samples(const std::vector<Drawable>& batches, GLuint invocation_query = 0)
 {
-    glEnable(GL_DEPTH_TEST);
-    glBindFramebuffer(GL_FRAMEBUFFER, fbo_sample);
-    glViewport(0, 0, sample_width, sample_height);
-    glClearColor(1, 1, 1, 1);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    std::vector<std::function<void(float)>> list;
     for (size_t n = 0; n < batches.size(); n++) {
         const bool counted = invocation_query && n + 1 == batches.size();
-        if (counted)
-            glBeginQuery(GL_FRAGMENT_SHADER_INVOCATIONS_ARB, invocation_query);
-        draw_batch(batches[n], frame_time);
-        if (counted)
-            glEndQuery(GL_FRAGMENT_SHADER_INVOCATIONS_ARB);
+        list.push_back([&batches, n, counted, invocation_query](float t) {
+            if (counted)
+                glBeginQuery(GL_FRAGMENT_SHADER_INVOCATIONS_ARB, invocation_query);
+            draw_batch(batches[n], t);
+            if (counted)
+                glEndQuery(GL_FRAGMENT_SHADER_INVOCATIONS_ARB);
+        });
     }
-    glDisable(GL_DEPTH_TEST);
+    with_draw_list(std::move(list), [] {
+        clear_sample_buffer();
+        draw_particles(frame_time);
+    });
 }
 
 // Centre of sample (i, j) in screen units, and of image position (x, y).
