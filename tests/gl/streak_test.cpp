@@ -294,6 +294,44 @@ TEST(Streak, NearerParticleWinsWhateverTheOrder)
                            read_rgb(fbo_sample, overlap_i, overlap_j, 1, 1).at(overlap_i, overlap_j), blue, 1e-3));
 }
 
+TEST(Streak, HitsStoreTheirDepthClampedToPointNinetyNine)
+{
+    // Two discs on one spot, drawn in both orders. Below 0.99 the nearer one wins and its depth is stored; from
+    // 0.99 on both store 0.99, so they tie and the one drawn first keeps the sample. Sizes give each disc a radius
+    // of at least 0.05 screen units (60 samples).
+    struct Case {
+        double near_depth, far_depth;
+        double stored;   // depth value the winner leaves in the buffer
+        bool tie;
+    };
+    const Case cases[] = {
+        {0.92, 0.95, 0.92, false},
+        {0.993, 0.996, 0.99, true},
+    };
+    const double x = -0.2, y = 0.0;
+    const int i = sample_column(x), j = sample_row(y);
+    for (const Case& c : cases) {
+        const double size = 0.05 / (1.0 - c.far_depth);
+        const ParticleVertex near_red = still(x, y, c.near_depth, size, red);
+        const ParticleVertex far_blue = still(x, y, c.far_depth, size, blue);
+        const struct {
+            ParticleVertex first, second;
+            Rgb expected;
+            const char* order;
+        } orders[] = {
+            {near_red, far_blue, red, "nearer drawn first"},
+            {far_blue, near_red, c.tie ? blue : red, "farther drawn first"},
+        };
+        for (const auto& o : orders) {
+            const std::string what = at(i, j) + ", depths " + std::to_string(c.near_depth) + " and " +
+                                     std::to_string(c.far_depth) + ", " + o.order;
+            draw_samples({batch_of({o.first, o.second})});
+            EXPECT_TRUE(probe_near(what, read_rgb(fbo_sample, i, j, 1, 1).at(i, j), o.expected, 1e-3));
+            EXPECT_NEAR(read_depth(fbo_sample, i, j, 1, 1)[0], c.stored, 1e-4) << what << ": stored depth";
+        }
+    }
+}
+
 TEST(Streak, MissesNeverChangeASample)
 {
     // A far red disc first; then a nearer blue particle whose quad (half-width 0.035 in image units, 1.6 times
