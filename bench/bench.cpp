@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <vector>
 
 #include "display_config.h"
@@ -14,6 +15,7 @@
 #include "gl.h"
 #include "programs.h"
 #include "render.h"
+#include "window.h"
 
 using Clock = std::chrono::steady_clock;
 
@@ -70,27 +72,16 @@ static void count_samples(float t, GLuint64* shaded, GLuint64* passed)
     glDeleteQueries(2, queries);
 }
 
-// The pieces of the empty pipeline, each timed alone with the state the frame gives it.
+// The passes of the empty pipeline, each timed alone; with an empty draw list the sample pass is its clear.
 static void print_pipeline_breakdown()
 {
     const double clear = gpu_ms([] {
-        glBindFramebuffer(GL_FRAMEBUFFER, fbo_sample);
-        glViewport(0, 0, sample_width, sample_height);
-        glClearColor(1, 1, 1, 1);
-        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        clear_sample_buffer();
+        draw_particles(0.0f);
     });
-    auto pass = [](GLuint framebuffer, int width, int height, GLuint source, GLuint program) {
-        return gpu_ms([=] {
-            glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-            glViewport(0, 0, width, height);
-            glBindTexture(GL_TEXTURE_RECTANGLE, source);
-            glUseProgram(program);
-            glRecti(-1, -1, 1, 1);
-        });
-    };
-    const double x = pass(fbo_x, filtered_width, sample_height, sample_tex, filter_prog);
-    const double y = pass(fbo_y, filtered_width, filtered_height, fbo_xtex, filter_prog);
-    const double display = pass(0, window_width, window_height, fbo_ytex, display_prog);
+    const double x = gpu_ms(reduce_along_x);
+    const double y = gpu_ms(reduce_along_y);
+    const double display = gpu_ms(display_filtered_image);
     printf("empty pipeline by GPU timer: clear %.1f ms, reduce x %.1f ms, reduce y %.1f ms, display %.1f ms\n", clear,
            x, y, display);
 }
@@ -100,16 +91,11 @@ int main(int argc, char** argv)
     const int frames = argc > 1 ? std::max(1, atoi(argv[1])) : 7;
     const auto process_start = Clock::now();
 
-    SDL_Init(SDL_INIT_VIDEO);
-    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
-    const Uint32 video_flags = full_screen ? SDL_OPENGL | SDL_FULLSCREEN : SDL_OPENGL;
-    if (!SDL_SetVideoMode(window_width, window_height, 24, video_flags)) {
-        printf("SDL_SetVideoMode() failed: %s\n", SDL_GetError());
+    if (!open_window())
         return 1;
-    }
     const double window_ms = ms_since(process_start);
 
+    // The steps of create_show, in its order, each timed.
     auto phase = Clock::now();
     create_render_targets();
     const double targets_ms = ms_since(phase);
@@ -119,14 +105,14 @@ int main(int argc, char** argv)
     const double programs_ms = ms_since(phase);
 
     phase = Clock::now();
-    const Drawable ring = dummy_vbo(500, effect1);
-    const Drawable helix = dummy_vbo(500, effect2);
-    const Drawable cloud = dummy_vbo(200, effect3);
-    const Drawable title = generate_greet("velquorin", g1);
+    create_draw_list();
     disable_colour_clamping();
     const double batches_ms = ms_since(phase);
 
-    // The first frame of the empty pipeline, as the demo's first frame would be timed without its batches.
+    // The empty pipeline first, with the show's draw list put aside. Its first frame is timed as the demo's
+    // first frame would be without its batches.
+    std::vector<std::function<void(float)>> show;
+    show.swap(draw_ops);
     phase = Clock::now();
     render_frame(0.0f);
     SDL_GL_SwapBuffers();
@@ -147,10 +133,7 @@ int main(int argc, char** argv)
     GLuint64 floor_shaded = 0, floor_passed = 0;
     count_samples(0.0f, &floor_shaded, &floor_passed);
 
-    draw_ops.push_back([&ring](float t) { draw_batch(ring, t); });
-    draw_ops.push_back([&helix](float t) { draw_batch(helix, t); });
-    draw_ops.push_back([&cloud](float t) { draw_batch(cloud, t); });
-    draw_ops.push_back([&title](float t) { draw_batch(title, t); });
+    show.swap(draw_ops);
     for (float t : {0.5f, 4.4f, 20.0f, 60.0f, 110.0f}) {
         const double show_ms = median_frame_ms(t, frames);
         GLuint64 shaded = 0, passed = 0;

@@ -12,7 +12,10 @@
 
 std::vector<std::function<void(float)>> draw_ops;
 
-static const char title_text[] = "velquorin";
+const char title_text[] = "velquorin";
+
+// The show's batches, kept for the whole run: the draw operations refer to them.
+static Drawable ring, helix, cloud, title;
 
 // Points one attribute at its place in the records of the bound buffer; attributes the program does not read are skipped.
 static bool bind_attribute(GLuint program, const char* name, GLint components, size_t offset)
@@ -127,15 +130,27 @@ void draw_batch(const Drawable& batch, float t)
     glUseProgram(0);
 }
 
+// A batch made again (programs rebuilt while the program runs) replaces its predecessor, whose buffer and
+// bindings are deleted; the first time there is none.
+static void replace_batch(Drawable* batch, const Drawable& fresh)
+{
+    if (batch->vertex_array) {
+        glDeleteVertexArrays(1, &batch->vertex_array);
+        glDeleteBuffers(1, &batch->buffer);
+    }
+    *batch = fresh;
+}
+
 void create_draw_list()
 {
-    static const Drawable ring = dummy_vbo(500, effect1);
+    draw_ops.clear();
+    replace_batch(&ring, dummy_vbo(500, effect1));
     draw_ops.push_back([](float t) { draw_batch(ring, t); });
-    static const Drawable helix = dummy_vbo(500, effect2);
+    replace_batch(&helix, dummy_vbo(500, effect2));
     draw_ops.push_back([](float t) { draw_batch(helix, t); });
-    static const Drawable cloud = dummy_vbo(200, effect3);
+    replace_batch(&cloud, dummy_vbo(200, effect3));
     draw_ops.push_back([](float t) { draw_batch(cloud, t); });
-    static const Drawable title = generate_greet(title_text, g1);
+    replace_batch(&title, generate_greet(title_text, g1));
     draw_ops.push_back([](float t) { draw_batch(title, t); });
 }
 

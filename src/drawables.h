@@ -38,8 +38,13 @@ Drawable generate_sphere(GLuint program);
 // The title: one black particle per lit glyph cell of text.
 Drawable generate_greet(const char* text, GLuint program);
 
-// The show's four batches in drawing order: ring, helix, cloud and the title. They live until the program ends;
-// each draw operation appended to draw_ops refers to its own. Call once, after the programs are built.
+// The text the title batch spells.
+extern const char title_text[];
+
+// Fills draw_ops with the show's four batches in drawing order: ring, helix, cloud and the title, made with
+// effect1, effect2, effect3 and g1 as they are now. The batches live until the program ends (or the next call);
+// each draw operation refers to its own. Call after the programs are built; calling again replaces the list and
+// the batches, for programs rebuilt under the same or new names.
 void create_draw_list();
 
 // Makes the batch's program and bindings current, sets "time" to t and draws its points; leaves nothing bound.

@@ -13,9 +13,9 @@ int main(int, char**)
     // Messages should reach a pipe as they happen, not at exit.
     setvbuf(stdout, nullptr, _IOLBF, 0);
 
-    if (!open_window())
+    if (!open_window())   // SDL, the window and its GL context
         return 1;
-    create_show();
+    create_show();        // render targets, programs, the four batches in draw_ops, colour clamping off
     start_music();
 
     // The show's clock: milliseconds since the music started.

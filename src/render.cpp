@@ -60,8 +60,26 @@ void disable_colour_clamping()
     glClampColor(GL_CLAMP_READ_COLOR, GL_FALSE);
 }
 
+void clear_sample_buffer()
+{
+    // Particles: nearest hit wins per sample; nothing is blended.
+    glEnable(GL_DEPTH_TEST);
+    glBindFramebuffer(GL_FRAMEBUFFER, fbo_sample);
+    glViewport(0, 0, sample_width, sample_height);
+    glClearColor(1, 1, 1, 1);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+}
+
+void draw_particles(float t)
+{
+    for (const auto& draw : draw_ops)
+        draw(t);
+    glDisable(GL_DEPTH_TEST);
+}
+
 // One full-viewport pass: the source texture on unit 0 (where `tex` reads), the program, one rectangle.
-static void filter_pass(GLuint framebuffer, int width, int height, GLuint source, GLuint program)
+// Each rectangle overwrites its whole target, so none is cleared.
+static void full_view_pass(GLuint framebuffer, int width, int height, GLuint source, GLuint program)
 {
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
     glViewport(0, 0, width, height);
@@ -70,21 +88,27 @@ static void filter_pass(GLuint framebuffer, int width, int height, GLuint source
     glRecti(-1, -1, 1, 1);
 }
 
+// Pass 1 must read the sample buffer: the filter picks its axis by the width of its source.
+void reduce_along_x()
+{
+    full_view_pass(fbo_x, filtered_width, sample_height, sample_tex, filter_prog);
+}
+
+void reduce_along_y()
+{
+    full_view_pass(fbo_y, filtered_width, filtered_height, fbo_xtex, filter_prog);
+}
+
+void display_filtered_image()
+{
+    full_view_pass(0, window_width, window_height, fbo_ytex, display_prog);
+}
+
 void render_frame(float t)
 {
-    // Particles: nearest hit wins per sample; nothing is blended.
-    glEnable(GL_DEPTH_TEST);
-    glBindFramebuffer(GL_FRAMEBUFFER, fbo_sample);
-    glViewport(0, 0, sample_width, sample_height);
-    glClearColor(1, 1, 1, 1);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    for (const auto& draw : draw_ops)
-        draw(t);
-    glDisable(GL_DEPTH_TEST);
-
-    // Each rectangle overwrites its whole target, so none is cleared. Pass 1 must read the sample buffer:
-    // the filter picks its axis by the width of its source.
-    filter_pass(fbo_x, filtered_width, sample_height, sample_tex, filter_prog);
-    filter_pass(fbo_y, filtered_width, filtered_height, fbo_xtex, filter_prog);
-    filter_pass(0, window_width, window_height, fbo_ytex, display_prog);
+    clear_sample_buffer();
+    draw_particles(t);
+    reduce_along_x();
+    reduce_along_y();
+    display_filtered_image();
 }

@@ -6,11 +6,10 @@
 #include <cstdlib>
 #include <new>
 
-#include "display_config.h"
 #include "drawables.h"
-#include "gl.h"
-#include "programs.h"
 #include "render.h"
+#include "show.h"
+#include "window.h"
 
 static std::atomic<long> allocations{0};
 
@@ -39,19 +38,9 @@ namespace {
 
 TEST(FrameLoop, RendersFramesWithoutHeapAllocations)
 {
-    ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
-    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
-    ASSERT_NE(SDL_SetVideoMode(window_width, window_height, 24, SDL_OPENGL), nullptr) << SDL_GetError();
-    create_render_targets();
-    build_programs();
-    const Drawable ring = dummy_vbo(500, effect1);
-    const Drawable cloud = dummy_vbo(200, effect3);
-    const Drawable title = generate_greet("velquorin", g1);
-    draw_ops.push_back([&ring](float t) { draw_batch(ring, t); });
-    draw_ops.push_back([&cloud](float t) { draw_batch(cloud, t); });
-    draw_ops.push_back([&title](float t) { draw_batch(title, t); });
-    disable_colour_clamping();
+    ASSERT_TRUE(open_window()) << "the line above says why";
+    create_show();
+    ASSERT_EQ(draw_ops.size(), 4u) << "the whole show: ring, helix, cloud and title";
 
     const long before_start_up = allocations.load();
     render_frame(0.0f);   // the driver may set things up on the first draw

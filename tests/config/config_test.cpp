@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,8 @@
 #include "programs.h"
 #include "render.h"
 #include "shaders.h"
+#include "show.h"
+#include "window.h"
 
 namespace {
 
@@ -45,15 +48,8 @@ class ConfigurationWindow : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
-        SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-        SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
-        ASSERT_NE(SDL_SetVideoMode(window_width, window_height, 24, SDL_OPENGL | (full_screen ? SDL_FULLSCREEN : 0)),
-                  nullptr)
-            << SDL_GetError();
-        create_render_targets();
-        build_programs();
-        disable_colour_clamping();
+        ASSERT_TRUE(open_window()) << "the line above says why";
+        create_show();
     }
     static void TearDownTestSuite() { SDL_Quit(); }
 };
@@ -70,7 +66,10 @@ TEST_F(ConfigurationWindow, EveryProgramLinks)
 
 TEST_F(ConfigurationWindow, EmptyFrameIsUniformGreyOverTheWholeWindow)
 {
+    std::vector<std::function<void(float)>> show;
+    show.swap(draw_ops);
     render_frame(0.0f);
+    show.swap(draw_ops);
     std::vector<unsigned char> pixels(static_cast<size_t>(window_width) * window_height * 3);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadBuffer(GL_BACK);

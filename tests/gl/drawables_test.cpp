@@ -1,5 +1,5 @@
 // Particle batches: the spiral buffer of generate_sphere, per-batch attribute bindings, and index-driven batches
-// that draw their count of points with vertex indices 0 .. count - 1.
+// that draw their count of points with vertex indices 0 .. count - 1, and the show's draw list.
 #include <cmath>
 #include <string>
 #include <vector>
@@ -135,3 +135,19 @@ TEST(Batches, IndexDrivenBatchDrawsItsCountOfIndices)
 }
 
 }  // namespace
+
+// The show's draw list: ring, helix, cloud and title, each operation drawing one quad per particle of its batch.
+// Made again (as after programs are rebuilt), the list is replaced, not extended, and draws the same.
+TEST(Batches, ShowDrawListDrawsEachBatchAndCanBeMadeAgain)
+{
+    const GLuint title_cells = static_cast<GLuint>(numerify(title_text).size());
+    const GLuint quads[] = {500, 500, 200, title_cells};
+    for (int round = 0; round < 2; round++) {
+        SCOPED_TRACE(round == 0 ? "the list of the start-up" : "the list made again");
+        ASSERT_EQ(draw_ops.size(), 4u);
+        for (size_t n = 0; n < 4; n++)
+            EXPECT_EQ(count_primitives([n] { draw_ops[n](0.5f); }), 2 * quads[n]) << "draw operation " << n;
+        create_draw_list();
+    }
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}

@@ -34,17 +34,13 @@ double weight_at(double offset)
     return 0.0;   // beyond 7.5 texels, or not a texel centre
 }
 
-// One full-viewport pass as the frame runs it: destination, viewport, source on unit 0, program, rectangle.
-void run_pass(GLuint framebuffer, int width, int height, GLuint source, GLuint program)
+// Runs one of the frame's passes with a stand-in for one of the GL names it reads, then puts the name back.
+void with_stand_in(GLuint* name, GLuint stand_in, void (*pass)())
 {
-    glDisable(GL_DEPTH_TEST);
-    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-    glViewport(0, 0, width, height);
-    glActiveTexture(GL_TEXTURE0);
-    glBindTexture(GL_TEXTURE_RECTANGLE, source);
-    glUseProgram(program);
-    glRecti(-1, -1, 1, 1);
-    glUseProgram(0);
+    const GLuint kept = *name;
+    *name = stand_in;
+    pass();
+    *name = kept;
 }
 
 void clear_target(GLuint framebuffer, float value)
@@ -77,7 +73,7 @@ TEST(Filter, PassOneSpreadsALitTexelAlongXOnly)
     clear_target(fbo_sample, 0.0f);
     for (const LitTexel& lit : lit_along_x)
         set_texel(sample_tex, lit.along, row, static_cast<float>(lit.value));
-    run_pass(fbo_x, filtered_width, sample_height, sample_tex, filter_prog);
+    reduce_along_x();
 
     const FloatRegion x = read_rgb(fbo_x, 0, row - 1, filtered_width, 3);
     double total = 0;
@@ -106,7 +102,7 @@ TEST(Filter, PassTwoSpreadsALitTexelAlongYOnly)
     for (const LitTexel& lit : lit_along_y)
         set_texel(fbo_xtex, column, lit.along, static_cast<float>(lit.value));
     set_texel(fbo_xtex, 700, 1201, 5.0f);   // values above 1 pass unclamped
-    run_pass(fbo_y, filtered_width, filtered_height, fbo_xtex, filter_prog);
+    reduce_along_y();
 
     const FloatRegion y = read_rgb(fbo_y, column - 1, 0, 3, filtered_height);
     for (const LitTexel& lit : lit_along_y) {
@@ -156,8 +152,8 @@ TEST(Filter, WrongPassOrderLeavesTheSampleBufferUnreducedAlongY)
     // A lit texel at (2001, 101): the correct order spreads it over x and y around Y pixel (500, 25).
     clear_target(fbo_sample, 0.0f);
     set_texel(sample_tex, 2001, 101, 1.0f);
-    run_pass(fbo_x, filtered_width, sample_height, sample_tex, filter_prog);
-    run_pass(fbo_y, filtered_width, filtered_height, fbo_xtex, filter_prog);
+    reduce_along_x();
+    reduce_along_y();
     const FloatRegion right = read_rgb(fbo_y, 500, 0, 1, filtered_height);
     const double both = 0.194370 * 0.194370;   // offsets -0.5 along x and -0.5 along y
     EXPECT_TRUE(probe_near("Y target (500, 25) in pass order", right.at(500, 25), Rgb{both, both, both}, weight_tol));
@@ -166,7 +162,7 @@ TEST(Filter, WrongPassOrderLeavesTheSampleBufferUnreducedAlongY)
     // The sample buffer fed to the y pass instead: the filter sees its width, reduces along x again, and
     // the Y target shows the sample rows 0..599 unreduced along y.
     clear_target(fbo_y, 0.0f);
-    run_pass(fbo_y, filtered_width, filtered_height, sample_tex, filter_prog);
+    with_stand_in(&fbo_xtex, sample_tex, reduce_along_y);
     const FloatRegion wrong = read_rgb(fbo_y, 500, 0, 1, filtered_height);
     EXPECT_TRUE(probe_near("Y target (500, 25) fed the sample buffer", wrong.at(500, 25), Rgb{0, 0, 0}, weight_tol));
     EXPECT_TRUE(probe_near("Y target (500, 101) fed the sample buffer", wrong.at(500, 101),
@@ -211,7 +207,7 @@ TEST(Display, ScaleOneIsAnExactCopy)
 {
     ASSERT_EQ(window_width, filtered_width) << "the default configuration shows the Y target 1:1";
     const std::vector<float> card = fill_test_card();
-    run_pass(0, window_width, window_height, fbo_ytex, display_prog);
+    display_filtered_image();
     std::string first;
     EXPECT_EQ(compare_window_with_card(card, [](int i) { return i; }, &first), 0u) << "first difference: " << first;
 }
@@ -231,7 +227,7 @@ TEST(Display, ScaleHalfShowsTwoByTwoBlocks)
     // llvmpipe filters this twofold magnification with the texture's minification filter, so the Y target
     // must be nearest both ways for the blocks to come out sharp.
     const std::vector<float> card = fill_test_card();
-    run_pass(0, window_width, window_height, fbo_ytex, doubled);
+    with_stand_in(&display_prog, doubled, display_filtered_image);
     std::string first;
     EXPECT_EQ(compare_window_with_card(card, [](int i) { return i / 2; }, &first), 0u)
         << "each Y texel should fill a 2 x 2 block of window pixels; first difference: " << first;

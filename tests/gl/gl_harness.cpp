@@ -8,29 +8,22 @@
 #include <cstdio>
 #include <sstream>
 
-#include "display_config.h"
 #include "drawables.h"
-#include "programs.h"
-#include "render.h"
 #include "shaders.h"
+#include "show.h"
+#include "window.h"
 
 namespace {
 
 std::string build_log;
 
-// The demo's start-up up to its programs: window, render targets, programs, colour clamping off.
+// The demo's start-up up to its music: window, render targets, programs, the show's draw list, colour clamping off.
 class GlEnvironment : public ::testing::Environment {
 public:
     void SetUp() override
     {
-        ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << "SDL_Init: " << SDL_GetError() << " (is DISPLAY set?)";
-        SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-        SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
-        ASSERT_NE(SDL_SetVideoMode(window_width, window_height, 24, SDL_OPENGL), nullptr)
-            << "SDL_SetVideoMode: " << SDL_GetError();
-        create_render_targets();
-        build_log = capture_stdout(build_programs);
-        disable_colour_clamping();
+        ASSERT_TRUE(open_window()) << "the line above says why (is DISPLAY set?)";
+        build_log = capture_stdout(create_show);
     }
     void TearDown() override { SDL_Quit(); }
 };
@@ -259,27 +252,14 @@ GLuint count_primitives(const std::function<void()>& draw)
     return primitives;
 }
 
-void install_show()
+void with_draw_list(std::vector<std::function<void(float)>> list, const std::function<void()>& f)
 {
-    static bool installed = false;
-    if (installed)
-        return;
-    installed = true;
-    // Start-up order and counts of the demo: ring, helix, cloud, title.
-    static const Drawable ring = dummy_vbo(500, effect1);
-    draw_ops.push_back([](float t) { draw_batch(ring, t); });
-    static const Drawable helix = dummy_vbo(500, effect2);
-    draw_ops.push_back([](float t) { draw_batch(helix, t); });
-    static const Drawable cloud = dummy_vbo(200, effect3);
-    draw_ops.push_back([](float t) { draw_batch(cloud, t); });
-    static const Drawable title = generate_greet("velquorin", g1);
-    draw_ops.push_back([](float t) { draw_batch(title, t); });
+    list.swap(draw_ops);
+    f();
+    list.swap(draw_ops);
 }
 
 void with_empty_draw_list(const std::function<void()>& f)
 {
-    std::vector<std::function<void(float)>> saved;
-    saved.swap(draw_ops);
-    f();
-    saved.swap(draw_ops);
+    with_draw_list({}, f);
 }

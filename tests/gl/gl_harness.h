@@ -10,7 +10,8 @@
 #include "gl.h"
 #include "scene_model.h"
 
-// Everything build_programs() printed when the test environment built the demo's programs.
+// Everything create_show() printed when the test environment set up the show: the programs' logs above all.
+// The environment opens the window with open_window() and leaves the show's four batches in draw_ops.
 const std::string& program_build_log();
 
 // Runs f with standard output (file descriptor 1) redirected, and returns what was written there.
@@ -71,8 +72,7 @@ bool position_matches(const model::Vec3& gpu, const model::Vec3& cpu, bool unpro
 // Number of primitives the vertex (and geometry) stages produce while draw runs.
 GLuint count_primitives(const std::function<void()>& draw);
 
-// Puts the show's four batches into draw_ops the way the demo's start-up does (once per test binary).
-void install_show();
-
+// Runs f with list as the draw list, restoring the show's list afterwards.
+void with_draw_list(std::vector<std::function<void(float)>> list, const std::function<void()>& f);
 // Runs f with an empty draw list, restoring the list afterwards.
 void with_empty_draw_list(const std::function<void()>& f);

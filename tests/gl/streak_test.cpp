@@ -2,7 +2,9 @@
 // vertex stage that passes buffer values through as image position and depth value: discs, streaks, depth order.
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "display_config.h"
@@ -67,24 +69,25 @@ Drawable batch_of(const std::vector<ParticleVertex>& particles)
     return batch;
 }
 
-// The sample pass of a frame: clear to white and depth 1, depth test on, draw the batches in order.
+// The sample pass of a frame, as the frame runs it, with the given batches as its draw list.
 // A query, if given, counts fragment-stage invocations of the last batch.
 void draw_samples(const std::vector<Drawable>& batches, GLuint invocation_query = 0)
 {
-    glEnable(GL_DEPTH_TEST);
-    glBindFramebuffer(GL_FRAMEBUFFER, fbo_sample);
-    glViewport(0, 0, sample_width, sample_height);
-    glClearColor(1, 1, 1, 1);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    std::vector<std::function<void(float)>> list;
     for (size_t n = 0; n < batches.size(); n++) {
         const bool counted = invocation_query && n + 1 == batches.size();
-        if (counted)
-            glBeginQuery(GL_FRAGMENT_SHADER_INVOCATIONS_ARB, invocation_query);
-        draw_batch(batches[n], frame_time);
-        if (counted)
-            glEndQuery(GL_FRAGMENT_SHADER_INVOCATIONS_ARB);
+        list.push_back([&batches, n, counted, invocation_query](float t) {
+            if (counted)
+                glBeginQuery(GL_FRAGMENT_SHADER_INVOCATIONS_ARB, invocation_query);
+            draw_batch(batches[n], t);
+            if (counted)
+                glEndQuery(GL_FRAGMENT_SHADER_INVOCATIONS_ARB);
+        });
     }
-    glDisable(GL_DEPTH_TEST);
+    with_draw_list(std::move(list), [] {
+        clear_sample_buffer();
+        draw_particles(frame_time);
+    });
 }
 
 // Centre of sample (i, j) in screen units, and of image position (x, y).
@@ -289,6 +292,44 @@ TEST(Streak, NearerParticleWinsWhateverTheOrder)
     draw_samples({batch_of({b, a})});
     EXPECT_TRUE(probe_near(at(overlap_i, overlap_j) + " blue drawn first, equal depth",
                            read_rgb(fbo_sample, overlap_i, overlap_j, 1, 1).at(overlap_i, overlap_j), blue, 1e-3));
+}
+
+TEST(Streak, HitsStoreTheirDepthClampedToPointNinetyNine)
+{
+    // Two discs on one spot, drawn in both orders. Below 0.99 the nearer one wins and its depth is stored; from
+    // 0.99 on both store 0.99, so they tie and the one drawn first keeps the sample. Sizes give each disc a radius
+    // of at least 0.05 screen units (60 samples).
+    struct Case {
+        double near_depth, far_depth;
+        double stored;   // depth value the winner leaves in the buffer
+        bool tie;
+    };
+    const Case cases[] = {
+        {0.92, 0.95, 0.92, false},
+        {0.993, 0.996, 0.99, true},
+    };
+    const double x = -0.2, y = 0.0;
+    const int i = sample_column(x), j = sample_row(y);
+    for (const Case& c : cases) {
+        const double size = 0.05 / (1.0 - c.far_depth);
+        const ParticleVertex near_red = still(x, y, c.near_depth, size, red);
+        const ParticleVertex far_blue = still(x, y, c.far_depth, size, blue);
+        const struct {
+            ParticleVertex first, second;
+            Rgb expected;
+            const char* order;
+        } orders[] = {
+            {near_red, far_blue, red, "nearer drawn first"},
+            {far_blue, near_red, c.tie ? blue : red, "farther drawn first"},
+        };
+        for (const auto& o : orders) {
+            const std::string what = at(i, j) + ", depths " + std::to_string(c.near_depth) + " and " +
+                                     std::to_string(c.far_depth) + ", " + o.order;
+            draw_samples({batch_of({o.first, o.second})});
+            EXPECT_TRUE(probe_near(what, read_rgb(fbo_sample, i, j, 1, 1).at(i, j), o.expected, 1e-3));
+            EXPECT_NEAR(read_depth(fbo_sample, i, j, 1, 1)[0], c.stored, 1e-4) << what << ": stored depth";
+        }
+    }
 }
 
 TEST(Streak, MissesNeverChangeASample)
