@@ -10,6 +10,7 @@ packages=(
     xvfb xauth x11-utils mesa-utils           # headless display for tests
     libgl1-mesa-dri                           # software OpenGL (llvmpipe)
     ffmpeg libpng-dev                         # decoding the track in tests, capture, stills
+    dpkg-dev file lintian desktop-file-utils  # making and checking the .deb (tests/package)
 )
 
 # CI also runs the static analysers and the memory checker.

@@ -1,0 +1,149 @@
+#!/usr/bin/env bash
+# Packaging test: cpack makes the .deb and the .tar.gz; the .deb is unpacked and its files, dependencies,
+# lintian verdict and desktop entry checked; the show is run from both unpacked trees, from an unrelated
+# folder, under the controlled clock: it must show its frames, play its music and hand back its exit status.
+# Usage: package_test.sh BUILD_DIR VCLOCK_LIBRARY DEMO_BINARY WITH_PREVIEW(0|1) PROGRAM_DIR; needs DISPLAY.
+# PROGRAM_DIR is the programs' folder under the prefix, lib/<multiarch>/velquorin.
+set -uo pipefail
+build=$(readlink -f "$1") vclock=$(readlink -f "$2") demo=$(readlink -f "$3") with_preview=$4 program_dir=$5
+
+for tool in cpack dpkg-deb dpkg-shlibdeps lintian desktop-file-validate od; do
+    command -v "$tool" >/dev/null || { echo "no $tool: scripts/install-deps.sh installs it"; exit 1; }
+done
+[ -n "${DISPLAY:-}" ] || { echo "no DISPLAY: the unpacked show needs an X display"; exit 1; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/package-test-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+# The packages, made in a folder of their own.
+if ! cpack --config "$build/CPackConfig.cmake" -B "$work/packages" >"$work/cpack.txt" 2>&1; then
+    cat "$work/cpack.txt"
+    echo "FAIL: cpack did not make the packages"
+    exit 1
+fi
+deb=$(ls "$work"/packages/velquorin_*.deb 2>/dev/null)
+archive=$(ls "$work"/packages/velquorin-*.tar.gz 2>/dev/null)
+[ -f "$deb" ] && [ -f "$archive" ] || { ls -l "$work/packages"; echo "FAIL: expected one .deb and one .tar.gz"; exit 1; }
+echo "packages: $(du -k "$deb" | cut -f1) KiB ${deb##*/}, $(du -k "$archive" | cut -f1) KiB ${archive##*/}"
+
+# Exactly these files, under /usr.
+commands="velquorin velquorin-capture"
+programs="capture demo"
+if [ "$with_preview" = 1 ]; then
+    commands="$commands velquorin-preview"
+    programs="$programs preview"
+fi
+expected=$(
+    for command in $commands; do
+        echo "usr/bin/$command"
+        echo "usr/share/man/man1/$command.1.gz"
+    done
+    for program in $programs; do echo "usr/$program_dir/$program"; done
+    echo "usr/$program_dir/libvclock.so"
+    echo usr/share/velquorin/Tarnhollow_4.mp3
+    echo usr/share/applications/velquorin.desktop
+    echo usr/share/icons/hicolor/128x128/apps/velquorin.png
+    for doc in README.md LICENSE copyright changelog.gz; do echo "usr/share/doc/velquorin/$doc"; done
+)
+root=$work/root
+dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x could not unpack the .deb"
+actual=$(cd "$root" && find . ! -type d | sed 's|^\./||' | sort)
+if [ "$actual" != "$(sort <<<"$expected")" ]; then
+    fail "the .deb's files differ from the expected list (< expected, > in the package):"
+    diff <(sort <<<"$expected") <(echo "$actual")
+fi
+for command in $commands; do
+    [ "$command" = velquorin ] && continue
+    [ "$(readlink "$root/usr/bin/$command")" = velquorin ] || fail "usr/bin/$command is not a link to velquorin"
+done
+
+# Dependencies computed from the binaries: the libraries the show and the tools link.
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+for library in libc6 libsdl1.2debian libsdl-mixer1.2 libx11-6; do
+    grep -Eq "(^|, )$library( |,|$)" <<<"$depends" || fail "Depends names no $library"
+done
+
+# Lintian: no errors; what else it says is shown.
+lintian --fail-on error --tag-display-limit 0 "$deb" >"$work/lintian.txt" 2>&1 || fail "lintian reports errors"
+echo "lintian:"
+sed 's/^/  /' "$work/lintian.txt"
+
+desktop-file-validate "$root/usr/share/applications/velquorin.desktop" || fail "the desktop entry is not valid"
+
+# The highest sample (absolute value) of the WAV file $1 in the second $2 of its audio.
+peak_in_second() {
+    local rate channels
+    rate=$(od -An -t u4 -j 24 -N 4 "$1" | tr -d ' ')
+    channels=$(od -An -t u2 -j 22 -N 2 "$1" | tr -d ' ')
+    local bytes=$((rate * channels * 2))
+    od -An -v -t d2 -j $((44 + $2 * bytes)) -N "$bytes" "$1" |
+        awk '{ for (i = 1; i <= NF; ++i) { v = $i < 0 ? -$i : $i; if (v > m) m = v } } END { print m + 0 }'
+}
+
+# Runs the launcher $1 from an empty folder with the controlled clock, 34 s per frame, the audio into a WAV.
+# Expected: status 0, all 5 frames (0 to 136 s), no word of the music missing, and sound all through.
+run_show() {
+    local launcher=$1 name=$2 run=$work/run-$2
+    mkdir -p "$run/elsewhere"
+    (cd "$run/elsewhere" &&
+        timeout 120 env LD_PRELOAD="$vclock" SDL_AUDIODRIVER=dummy VCLOCK_STEP=34000 \
+            VCLOCK_AUDIO="$run/sound.wav" VCLOCK_LOG="$run/clock.log" "$launcher" >"$run/output.txt" 2>&1)
+    local status=$?
+    [ $status -eq 0 ] || fail "$name: the show ended with status $status, expected 0"
+    grep -qx "exit swaps 5" "$run/clock.log" 2>/dev/null || fail "$name: expected 5 frames shown (0 to 136 s)"
+    ! grep -q "Mix_LoadMUS() failed" "$run/output.txt" || fail "$name: the music was not found"
+    if [ -s "$run/sound.wav" ]; then
+        for second in 10 60 120; do
+            local peak
+            peak=$(peak_in_second "$run/sound.wav" $second)
+            [ "$peak" -gt 1000 ] || fail "$name: second $second of the sound is silent (peak $peak of 32767)"
+        done
+    else
+        fail "$name: no sound was recorded"
+    fi
+    if [ -s "$run/output.txt" ]; then
+        echo "$name said:"
+        sed 's/^/  /' "$run/output.txt"
+    fi
+
+    # The program's own status comes back: without a display the demo ends with 1.
+    local direct through
+    env -u DISPLAY SDL_VIDEODRIVER=x11 "$demo" >/dev/null 2>&1
+    direct=$?
+    (cd "$run/elsewhere" && env -u DISPLAY SDL_VIDEODRIVER=x11 "$launcher" >"$run/no-display.txt" 2>&1)
+    through=$?
+    [ $direct -ne 0 ] && [ $through -eq $direct ] ||
+        fail "$name: without a display the launcher ended with $through, the demo itself with $direct"
+    grep -q "SDL_Init() failed" "$run/no-display.txt" || fail "$name: expected the demo's line without a display"
+}
+run_show "$root/usr/bin/velquorin" ".deb"
+
+# The recorder from the .deb finds the installed demo, clock library and music: a still, no word of the music.
+mkdir -p "$work/capture"
+(cd "$work/capture" && timeout 120 "$root/usr/bin/velquorin-capture" --quiet --still 20=still.png \
+    >"$work/capture.txt" 2>&1) || fail "velquorin-capture failed: $(cat "$work/capture.txt")"
+[ -s "$work/capture/still.png" ] || fail "velquorin-capture wrote no still"
+! grep -q "Mix_LoadMUS() failed" "$work/capture.txt" || fail "velquorin-capture ran the demo without its music"
+
+# The preview from the .deb starts in the music's folder and quits on Escape.
+if [ "$with_preview" = 1 ]; then
+    mkdir -p "$work/preview"
+    (cd "$work/preview" && timeout 120 env LD_PRELOAD="$vclock" SDL_AUDIODRIVER=dummy VCLOCK_STEP=1000 \
+        VCLOCK_EVENTS=3:escape "$root/usr/bin/velquorin-preview" --at 20 >"$work/preview.txt" 2>&1) ||
+        fail "velquorin-preview did not quit with status 0: $(cat "$work/preview.txt")"
+    ! grep -q "Mix_LoadMUS() failed" "$work/preview.txt" || fail "velquorin-preview ran without its music"
+fi
+
+# The archive, unpacked elsewhere, runs the same way.
+mkdir -p "$work/unpacked"
+tar -xzf "$archive" -C "$work/unpacked" || fail "tar could not unpack the archive"
+run_show "$(ls -d "$work"/unpacked/velquorin-*)/bin/velquorin" ".tar.gz"
+
+[ $failures -eq 0 ] && echo "packages made, unpacked and run: all checks passed"
+exit $((failures > 0))
