@@ -200,7 +200,9 @@ std::vector<const Drawn*> probe_covered(const FloatRegion& frame, const std::vec
 void probe_background(const FloatRegion& frame, const std::vector<Drawn>& all, int i, int j)
 {
     const Drawn* intruder = first_intruder(all, i, j, nullptr);
-    ASSERT_EQ(intruder, nullptr) << pixel_name(i, j) << " is no background probe: " << intruder->name << " is near";
+    if (intruder) {
+        FAIL() << pixel_name(i, j) << " is no background probe: " << intruder->name << " is near";
+    }
     EXPECT_TRUE(probe_near(pixel_name(i, j) + ", background", frame.at(i, j), Rgb{background, background, background},
                            0.006));
 }

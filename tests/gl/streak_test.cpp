@@ -46,14 +46,14 @@ GLuint streak_program()
     return program;
 }
 
-ParticleVertex particle(double x1, double y1, double x2, double y2, double depth, double size, Rgb colour)
+ParticleVertex particle(double x1, double y1, double x2, double y2, double depth, double size, const Rgb& colour)
 {
     const auto f = [](double v) { return static_cast<float>(v); };
     return ParticleVertex{{f(x1), f(y1), f(depth)}, {f(x2), f(y2), f(depth)},
                           {f(colour.r), f(colour.g), f(colour.b)}, f(size)};
 }
 
-ParticleVertex still(double x, double y, double depth, double size, Rgb colour)
+ParticleVertex still(double x, double y, double depth, double size, const Rgb& colour)
 {
     return particle(x, y, x, y, depth, size, colour);
 }
