@@ -16,7 +16,6 @@
 #include <GL/glext.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
 #include "vclock.h"
@@ -109,12 +108,7 @@ void arm_gl_error_checks()
 
 void read_gl_error_settings()
 {
-    if (const char* text = getenv(gl_errors_variable)) {
-        gl_errors_file = fopen(text, "w");
-        if (!gl_errors_file)
-            fail((std::string(gl_errors_variable) + " (cannot create)").c_str(), text);
-        setvbuf(gl_errors_file, nullptr, _IOLBF, 0);
-    }
+    gl_errors_file = open_text_file(gl_errors_variable);
 }
 
 void check_gl_errors_before_swap(unsigned frame)

@@ -10,7 +10,6 @@
 #include <fcntl.h>
 #include <malloc.h>
 
-#include <cstdlib>
 
 #include "vclock.h"
 #include "vclock_protocol.h"
@@ -50,12 +49,7 @@ long heap_in_use_kb()
 
 void read_log_settings()
 {
-    if (const char* text = getenv(log_variable)) {
-        log_file = fopen(text, "w");
-        if (!log_file)
-            fail((std::string(log_variable) + " (cannot create)").c_str(), text);
-        setvbuf(log_file, nullptr, _IOLBF, 0);
-    }
+    log_file = open_text_file(log_variable);
 }
 
 void log_swap(unsigned swaps)

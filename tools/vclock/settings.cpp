@@ -39,6 +39,18 @@ int64_t parse_integer(const std::string& text, const char* what, int64_t low, in
     return value;
 }
 
+FILE* open_text_file(const char* variable)
+{
+    const char* path = getenv(variable);
+    if (!path)
+        return nullptr;
+    FILE* file = fopen(path, "w");
+    if (!file)
+        fail((std::string(variable) + " (cannot create)").c_str(), path);
+    setvbuf(file, nullptr, _IOLBF, 0);
+    return file;
+}
+
 void write_line(FILE* file, const char* format, ...)
 {
     va_list values;

@@ -18,6 +18,8 @@ void configure();
 std::vector<std::string> split(const std::string& text, char separator);
 // A decimal integer from low to high, or fail(what).
 int64_t parse_integer(const std::string& text, const char* what, int64_t low, int64_t high);
+// The text file the variable names, created and line-buffered; nullptr when the variable is unset.
+FILE* open_text_file(const char* variable);
 // One line of a log: the protocol's format, then the line's end.
 void write_line(FILE* file, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
