@@ -48,7 +48,8 @@ elif ! grep -q '^exit swaps 35$' "$run_dir/clock.log"; then
     tail -3 "$run_dir/clock.log"
     status=1
 else
-    awk '/^swap/ { if (!first) first = $8; last = $8; n = $2 }
+    awk '/^swap / { for (i = 1; i < NF; i++) value[$i] = $(i + 1)
+                    if (!first) first = value["rss_kb"]; last = value["rss_kb"]; n = value["swap"] }
          END { printf "demo: %d frames, resident %d KiB after the first swap, %d KiB after the last\n", n, first, last }' \
         "$run_dir/clock.log"
 fi

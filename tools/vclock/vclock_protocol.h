@@ -8,7 +8,7 @@
 
 namespace vclock {
 
-// Settings, read from the environment of the preloaded program (see vclock.cpp for their meaning).
+// Settings, read from the environment of the preloaded program (each is described in the file of its part).
 constexpr const char base_variable[] = "VCLOCK_BASE";
 constexpr const char step_variable[] = "VCLOCK_STEP";
 constexpr const char first_variable[] = "VCLOCK_FIRST";
@@ -35,13 +35,47 @@ inline std::string setting(const char* variable, const std::string& value)
 // The comment line of each grabbed PPM frame: frame index J and its time MS in milliseconds.
 constexpr const char frame_comment_format[] = "# vclock frame %u t %lld";
 
+// Reads a frame's comment line; false for any other line.
+inline bool parse_frame_comment(const char* line, unsigned& frame, int64_t& ms)
+{
+    long long read_ms = 0;
+    if (sscanf(line, frame_comment_format, &frame, &read_ms) != 2)
+        return false;
+    ms = read_ms;
+    return true;
+}
+
 // The log (VCLOCK_LOG): one line per swap, then one when the program exits normally. Named fields, so that
 // scripts can find a value by the word before it: swap K frame_t MS clock C rss_kb R heap_kb H.
 constexpr const char log_swap_format[] = "swap %u frame_t %lld clock %u rss_kb %ld heap_kb %ld";
 constexpr const char log_exit_format[] = "exit swaps %u";
 
-// The GL error file (VCLOCK_GL_ERRORS) ends with this line when the program exits normally.
+// The GL error file (VCLOCK_GL_ERRORS), line by line:
+//   WHEN glGetError 0xCODE                  a pending error code; WHEN is "start" (start-up and frame 0, read at
+//                                           the first swap), "arm" (raised by switching debug output on) or
+//                                           "swap K" (after swap K)
+//   debug frame J TYPE SEVERITY id N: TEXT  a debug message while frame J was drawn
+//   armed debug_output D                    after the first swap's checks: 1 with debug output, 0 without
+//   end swaps N                             when the program exits normally
+constexpr const char gl_errors_code_format[] = "%s glGetError 0x%04X";
+constexpr const char gl_errors_start[] = "start";
+constexpr const char gl_errors_arm[] = "arm";
+constexpr const char gl_errors_swap_format[] = "swap %u";
+constexpr const char gl_errors_debug_format[] = "debug frame %u %s %s id %u: %s";
+constexpr const char gl_errors_armed_format[] = "armed debug_output %d";
 constexpr const char gl_errors_end_format[] = "end swaps %u";
+
+// Whether a line of the GL error file reports an error: a glGetError code, or a debug message of type error
+// or undefined behaviour.
+inline bool gl_errors_line_reports_error(const std::string& line)
+{
+    if (line.find(" glGetError ") != std::string::npos)
+        return true;
+    unsigned frame = 0;
+    char type[16] = "";
+    return sscanf(line.c_str(), "debug frame %u %15s ", &frame, type) == 2
+        && (std::string(type) == "error" || std::string(type) == "undefined");
+}
 
 // One parsed swap line of the log.
 struct SwapLine {

@@ -1,0 +1,101 @@
+// What the parts of the capture tool offer each other, in the order a capture uses them.
+#pragma once
+
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// options.cpp: the command line.
+constexpr double show_length = 136.0;                   // seconds: the demo ends itself after this
+constexpr char music_file[] = "Tarnhollow_4.mp3";       // what the demo loads from its working directory
+
+struct Still {
+    int64_t ms;          // time of the still
+    std::string path;    // where the PNG goes
+};
+
+struct Options {
+    std::string output;                 // MP4 path; empty: no video
+    double from = 0, to = show_length;  // seconds
+    bool to_given = false, duration_given = false;
+    double duration = 0;
+    double fps = 60;
+    bool lossless = false;
+    int crf = 18;
+    std::vector<Still> stills;
+    std::string stills_dir = ".";
+    std::string demo, vclock, ffmpeg = "ffmpeg", workdir, display, log;
+    bool quiet = false;
+};
+
+// Exits with status 2 and a message on a wrong argument, with status 0 after --help.
+Options parse_arguments(int argc, char** argv);
+// Seconds rounded to the demo clock's whole milliseconds.
+int64_t to_ms(double seconds);
+
+// files.cpp: paths, programs and files.
+std::string directory_of(const std::string& path);
+bool is_directory(const std::string& path);
+// The folder of this tool's own binary.
+std::string own_directory();
+std::string absolute(const std::string& path);
+// A program name as execvp would find it, or "" when there is none.
+std::string find_program(const std::string& name);
+std::string read_file(const std::string& path);
+
+// processes.cpp: the children (demo, ffmpeg, a private Xvfb), the temporary folder, and stopping on any exit.
+extern pid_t demo_pid, ffmpeg_pid;
+// SIGINT and SIGTERM end the capture after the frame at hand; a closed pipe is an error, not a signal.
+void catch_signals();
+bool interrupted();
+void make_temp_dir();
+const std::string& temp_dir();
+// Stops the children, removes the temporary folder.
+void clean_up();
+// "capture: MESSAGE" on stderr, clean_up, exit with the status.
+[[noreturn]] void die(int status, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// Starts a program with extra environment entries ("NAME=value" replaces NAME; "NAME" alone removes it),
+// stdin/stdout/stderr from the given descriptors (-1: inherit) and one more descriptor as fd 3 (-1: none).
+pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment_changes,
+            const std::string& directory, int stdin_fd, int stdout_fd, int stderr_fd, int fd3);
+// Waits for a child to end, forgets it and returns its wait status.
+int wait_for(pid_t& pid);
+std::string describe_status(int status);
+// The display the demo will use: the given one if it answers, else a private Xvfb.
+std::string open_display(const Options& options);
+
+// frames.cpp: vclock's frames through a pipe, and on to the encoder.
+struct Frame {
+    unsigned index = 0;   // vclock's frame index
+    int64_t ms = 0;       // the time it was drawn at
+    int width = 0, height = 0;
+    std::vector<unsigned char> rgb;   // top-down rows
+};
+
+// The next frame of vclock's stream; false at its end.
+bool read_frame(int fd, Frame& frame);
+// Writes all of the data; false when the reader is gone.
+bool write_exactly(int fd, const void* data, size_t size);
+
+// stills.cpp: one frame as a PNG file, there only once complete.
+void write_still(const Frame& frame, const std::string& path);
+
+// progress.cpp: frames done, frames per second and time left of a run, on stderr.
+struct Progress {
+    const char* label;
+    unsigned total;
+    bool quiet;
+    bool terminal = isatty(2);
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+    unsigned last_tenth = 0;
+
+    void update(unsigned done);
+};
+
+// runs.cpp: the demo's runs under vclock, one for the stills and one for the video.
+void take_stills(const Options& options, const std::string& display);
+void record_video(const Options& options, const std::string& display);
