@@ -42,7 +42,7 @@ TEST_F(MusicFault, BadMusicFilesAreNamedAndTheShowRunsSilently)
     ASSERT_TRUE(file_exists(MUSIC_FILE)) << "expected the built track at " MUSIC_FILE;
     const std::string music = dir / music_name;
     std::mt19937 generator(7);
-    std::string noise(200 * 1024, '\0');
+    std::string noise(size_t{200} * 1024, '\0');
     for (char& byte : noise)
         byte = static_cast<char>(generator() & 0xFF);
 
@@ -85,7 +85,7 @@ TEST_F(MusicFault, TruncatedMusicFilePlaysWhatItHolds)
     ASSERT_TRUE(run_demo(settings).exited);
     const std::vector<int> whole = s16_samples(dir / "sound.wav", wav_header_bytes);
 
-    write_file(dir / music_name, read_text(MUSIC_FILE).substr(0, 64 * 1024));
+    write_file(dir / music_name, read_text(MUSIC_FILE).substr(0, size_t{64} * 1024));
     const RunResult result = run_demo(settings);
     EXPECT_TRUE(result.exited && result.status == 0)
         << "expected exit status 0, got " << describe(result) << "; output:\n" << result.output;

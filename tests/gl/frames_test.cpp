@@ -76,6 +76,7 @@ double to_pixel_y(double image_y)
 std::vector<Drawn> model_frame(float t)
 {
     std::vector<Drawn> all;
+    all.reserve(1300);   // ring, helix, cloud and title
     int order = 0;
     for (int k = 0; k < 500; k++)
         all.push_back(Drawn{model::ring(k, t), "ring " + std::to_string(k), order++});

@@ -24,7 +24,7 @@ TEST(Title, BufferHoldsScaledGlyphCellsInBlack)
     GLint bytes = 0;
     glGetBufferParameteriv(GL_ARRAY_BUFFER, GL_BUFFER_SIZE, &bytes);
     EXPECT_EQ(bytes, 89 * 40) << "40 bytes per particle";
-    glGetBufferSubData(GL_ARRAY_BUFFER, 0, 89 * 40, records.data());
+    glGetBufferSubData(GL_ARRAY_BUFFER, 0, GLsizeiptr{89} * 40, records.data());
     glBindBuffer(GL_ARRAY_BUFFER, 0);
 
     const auto cells = numerify("velquorin");
