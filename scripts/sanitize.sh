@@ -10,8 +10,8 @@ build=${1:-build-asan}
 cmake -S . -B "$build" -DDEMO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
 
+source scripts/xvfb.sh   # start_xvfb, and at_exit for the clean-up below
 if [ -z "${DISPLAY:-}" ]; then
-    source scripts/xvfb.sh
     start_xvfb
 fi
 
@@ -33,7 +33,7 @@ echo "sanitizers: audio tests"
 # The real demo over the whole show, 0 to 136 s at 4 s steps (35 frames), with its music on the dummy device.
 echo "sanitizers: whole-show run of the demo"
 run_dir=$(mktemp -d)
-trap 'rm -rf "$run_dir"' EXIT
+at_exit 'rm -rf "$run_dir"'
 ln -s "$root/$build/Tarnhollow_4.mp3" "$run_dir/Tarnhollow_4.mp3"
 if ! (cd "$run_dir" && timeout 600 env LD_PRELOAD="$keep:$root/$build/libvclock.so" VCLOCK_STEP=4000 \
         VCLOCK_LOG=clock.log VCLOCK_GL_ERRORS=gl.txt "$root/$build/demo" >output.txt 2>&1); then
