@@ -7,6 +7,7 @@ packages=(
     libsdl1.2-dev libsdl-mixer1.2-dev libgl-dev   # the demo
     libmp3lame-dev                            # the soundtrack's encoder
     googletest libgtest-dev                   # unit and GL tests
+    glslang-tools                             # the reference GLSL compiler, for the stage checks
     xvfb xauth x11-utils mesa-utils           # headless display for tests
     libgl1-mesa-dri                           # software OpenGL (llvmpipe)
     ffmpeg libpng-dev                         # decoding the track in tests, capture, stills

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "display_config.h"
 #include "drawables.h"
 #include "gl.h"
+#include "program_run.h"
 #include "programs.h"
 #include "render.h"
 #include "shaders.h"
@@ -61,6 +63,42 @@ TEST_F(ConfigurationWindow, EveryProgramLinks)
         GLint linked = GL_FALSE;
         glGetProgramiv(program, GL_LINK_STATUS, &linked);
         EXPECT_EQ(linked, GL_TRUE) << "program " << program << " should link";
+    }
+}
+
+// The reference compiler's verdict on each program exactly as the GL received it: every stage's text (the common
+// prefix and the stage, as read back from the GL) compiled and the program's stages linked together.
+TEST_F(ConfigurationWindow, ReferenceCompilerAcceptsEveryProgram)
+{
+    ASSERT_STRNE(GLSLANG_VALIDATOR, "") << "glslangValidator is needed (Debian package glslang-tools)";
+    const struct {
+        const char* name;
+        GLuint program;
+    } programs[] = {{"filter_prog", filter_prog}, {"display_prog", display_prog}, {"sample_prog", sample_prog},
+                    {"effect1", effect1},         {"effect2", effect2},           {"effect3", effect3},
+                    {"g1", g1}};
+    TempDir dir;
+    for (const auto& [name, program] : programs) {
+        GLuint shaders[3] = {};
+        GLsizei attached = 0;
+        glGetAttachedShaders(program, 3, &attached, shaders);
+        std::vector<std::string> command = {GLSLANG_VALIDATOR, "-l"};
+        for (GLsizei i = 0; i < attached; i++) {
+            GLint kind = 0, length = 0;
+            glGetShaderiv(shaders[i], GL_SHADER_TYPE, &kind);
+            glGetShaderiv(shaders[i], GL_SHADER_SOURCE_LENGTH, &length);
+            std::string text(static_cast<size_t>(length), '\0');
+            glGetShaderSource(shaders[i], length, nullptr, text.data());
+            text.resize(std::strlen(text.c_str()));
+            const char* suffix = kind == GL_VERTEX_SHADER ? ".vert" : kind == GL_GEOMETRY_SHADER ? ".geom" : ".frag";
+            command.push_back(dir / (std::string(name) + suffix));
+            std::ofstream(command.back()) << text;
+        }
+        EXPECT_GE(attached, 2) << name << " should have its vertex and fragment stages attached";
+        const RunResult result = run_program(command, {}, dir.path, 60);
+        EXPECT_TRUE(result.exited && result.status == 0)
+            << name << ": glslangValidator should accept every stage and link them, got " << describe(result)
+            << ":\n" << result.output;
     }
 }
 
