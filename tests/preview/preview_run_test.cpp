@@ -128,6 +128,81 @@ TEST_F(PreviewRun, PausesOnTheLastFrameAtTheEndAndEscapeQuits)
     expect_demo_frames(frames, {135000, 135500, 136000, 136000, 136000, 136000});
 }
 
+// vclock's captured sound (stereo 16-bit at 44100 Hz) as mono samples.
+std::vector<int16_t> captured_mono(const std::string& path)
+{
+    const std::vector<int> stereo = s16_samples(path, wav_header_bytes);
+    std::vector<int16_t> mono(stereo.size() / 2);
+    for (size_t i = 0; i < mono.size(); ++i)
+        mono[i] = static_cast<int16_t>((stereo[2 * i] + stereo[2 * i + 1]) / 2);
+    return mono;
+}
+
+constexpr int rate = 44100;   // samples per second
+
+// Samples [from_ms, from_ms + length_ms) of a sound that starts at 0.
+std::vector<int16_t> stretch(const std::vector<int16_t>& sound, int from_ms, int length_ms)
+{
+    const size_t from = static_cast<size_t>(from_ms) * rate / 1000, to = from + size_t{1} * length_ms * rate / 1000;
+    if (to > sound.size())
+        return {};
+    return std::vector<int16_t>(sound.begin() + static_cast<long>(from), sound.begin() + static_cast<long>(to));
+}
+
+// The music follows the picture (100 ms a frame, from 20 s): Right at 0.3 s, Left at 1 s, Space at 1.7 s, the
+// landmark 95 s while paused at 2.4 s and Space again at 2.5 s. After each jump the sound is the track at the
+// picture's position, within 100 ms (how far off is printed); while paused, after the one mixing buffer already
+// played, there is silence.
+TEST_F(PreviewRun, MusicFollowsEverySeekAndIsSilentWhilePaused)
+{
+    if (!file_exists(MUSIC_FILE))
+        GTEST_SKIP() << "no " MUSIC_FILE " in this build";
+    ASSERT_EQ(symlink(MUSIC_FILE, (dir / "Tarnhollow_4.mp3").c_str()), 0);
+    const RunResult result = run_preview(
+        {"--at", "20"}, {"VCLOCK_STEP=100", "VCLOCK_EVENTS=3:key:275,10:key:276,17:key:32,24:key:53,25:key:32,32:escape",
+                         "VCLOCK_AUDIO=" + dir / "sound.wav"});
+    ASSERT_TRUE(result.exited && result.status == 0) << describe(result) << "\n" << result.output;
+    const std::vector<int16_t> sound = captured_mono(dir / "sound.wav");
+
+    struct Jump {
+        int clock_ms;   // when the picture jumped
+        int show_ms;    // to where
+        const char* what;
+    };
+    const Jump jumps[] = {{300, 21300, "Right"}, {1000, 21000, "Left"}, {2500, 95000, "landmark 5, resumed"}};
+    const int after_ms = 150, length_ms = 400, search_ms = 120;
+    for (const Jump& jump : jumps) {
+        const std::vector<int16_t> heard = stretch(sound, jump.clock_ms + after_ms, length_ms);
+        ASSERT_FALSE(heard.empty()) << "the capture ends before " << jump.what;
+        const std::vector<int16_t> track = decode_audio(MUSIC_FILE, (jump.show_ms + after_ms - search_ms) / 1000.0,
+                                                        (length_ms + 2 * search_ms + 10) / 1000.0);
+        ASSERT_GE(track.size(), heard.size() + size_t{2} * search_ms * rate / 1000) << "the track is too short";
+        // The best lag to the sample: first every millisecond, then every sample around the best of those.
+        const long samples_per_ms = rate / 1000, search = search_ms * samples_per_ms;
+        double best = -1;
+        long best_lag = 0;
+        const auto try_lag = [&](long lag) {
+            const auto from = track.begin() + search + lag;
+            const double alike = correlation(heard, std::vector<int16_t>(from, from + static_cast<long>(heard.size())));
+            if (alike > best) {
+                best = alike;
+                best_lag = lag;
+            }
+        };
+        for (long lag = -search; lag <= search; lag += samples_per_ms)
+            try_lag(lag);
+        const long coarse = best_lag;
+        for (long lag = std::max(-search, coarse - samples_per_ms); lag <= std::min(search, coarse + samples_per_ms); ++lag)
+            try_lag(lag);
+        const int ahead_ms = static_cast<int>(std::lround(1000.0 * best_lag / rate));
+        printf("after %s the sound is %d ms ahead of the picture (correlation %.3f)\n", jump.what, ahead_ms, best);
+        EXPECT_GT(best, 0.8) << "expected the sound after " << jump.what << " to be the track near " << jump.show_ms;
+        EXPECT_LE(std::abs(ahead_ms), 100) << "after " << jump.what;
+    }
+    EXPECT_EQ(peak(std::vector<int>(sound.begin(), sound.end()), 1800 * rate / 1000, 2500 * rate / 1000), 0)
+        << "expected silence while paused";
+}
+
 TEST_F(PreviewRun, BadArgumentsAreOneLineAndTheUsageWithStatus2)
 {
     const std::string usage = "usage: preview [--at SECONDS] [--paused] [--shaders DIR]";

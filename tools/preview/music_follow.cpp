@@ -23,8 +23,8 @@ static void play_from(Uint32 ms)
         printf("Mix_SetMusicPosition: %s\n", Mix_GetError());
 }
 
-// Seeking the MP3 backwards lands early, so every move plays a freshly loaded track from its start and seeks
-// forward from there.
+// Seeking this MP3 backwards lands elsewhere, and playing the same track again does not reliably start it from
+// its beginning, so every move plays a freshly loaded track and seeks forward from its start.
 static void move_to(Uint32 ms)
 {
     Mix_HaltMusic();
