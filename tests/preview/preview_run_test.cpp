@@ -3,11 +3,13 @@
 // picture; the programs are rebuilt from edited stage files. Needs DISPLAY; the music test needs ffmpeg.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -201,6 +203,65 @@ TEST_F(PreviewRun, MusicFollowsEverySeekAndIsSilentWhilePaused)
     }
     EXPECT_EQ(peak(std::vector<int>(sound.begin(), sound.end()), 1800 * rate / 1000, 2500 * rate / 1000), 0)
         << "expected silence while paused";
+}
+
+// Replaces a file's contents at once (a new file renamed over it), as editors save.
+void replace_file(const std::string& path, const std::string& contents)
+{
+    const std::string fresh = path + ".new";
+    std::ofstream(fresh, std::ios::binary) << contents;
+    ASSERT_EQ(rename(fresh.c_str(), path.c_str()), 0) << path;
+}
+
+// Paused at 20 s on a copy of the stage files, edited while it runs, 4 frames after each edit is grabbed: the ring
+// made blue changes the frame; a syntax error added to it prints the compiler's log and keeps the blue ring; the
+// original text brings the first frame back.
+TEST_F(PreviewRun, EditedStagesRebuildTheProgramsAndABrokenOneKeepsTheLastGood)
+{
+    const std::string shaders = dir / "shaders";
+    ASSERT_EQ(mkdir(shaders.c_str(), 0755), 0);
+    for (const auto& stage : std::filesystem::directory_iterator(SHADER_SOURCE_DIR))
+        replace_file(shaders + "/" + stage.path().filename().string(), read_text(stage.path()));
+    const std::string ring = shaders + "/effect1.glsl", original = read_text(ring), red = "vec3(0.6, 0.0, 0.0)";
+    std::string blue = original;
+    ASSERT_NE(blue.find(red), std::string::npos) << "the ring's colour should be " << red;
+    blue.replace(blue.find(red), red.size(), "vec3(0.0, 0.0, 0.6)");
+
+    struct Edit {
+        unsigned after_swap;
+        std::string text;
+    };
+    const Edit edits[] = {{2, blue}, {7, blue + "\nthis line is not GLSL\n"}, {12, original}};
+    std::thread editor;
+    const auto edit_while_running = [&](pid_t) {
+        editor = std::thread([&] {
+            const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            for (const Edit& edit : edits) {
+                while (log().swaps.size() < edit.after_swap && std::chrono::steady_clock::now() < give_up)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                replace_file(ring, edit.text);
+            }
+        });
+    };
+    const RunResult result =
+        run_program({PREVIEW_BINARY, "--at", "20", "--paused", "--shaders", shaders},
+                    demo_environment({"VCLOCK_EVENTS=17:escape", "VCLOCK_GRAB=" + dir / "p.ppm",
+                                      "VCLOCK_GRAB_FRAMES=1,6,11,16"}),
+                    dir.path, 60, edit_while_running);
+    if (editor.joinable())
+        editor.join();
+    ASSERT_TRUE(result.exited && result.status == 0) << describe(result) << "\n" << result.output;
+
+    const std::vector<Frame8> frames = read_grabbed_frames(dir / "p.ppm");
+    ASSERT_EQ(frames.size(), 4u);
+    EXPECT_NE(first_difference(frames[0], frames[1]), "") << "the blue ring should change the frame";
+    EXPECT_EQ(first_difference(frames[1], frames[2]), "") << "a broken stage should leave the blue ring shown";
+    EXPECT_EQ(first_difference(frames[0], frames[3]), "") << "the original text should bring the first frame back";
+    EXPECT_NE(result.output.find("error: syntax error"), std::string::npos) << "the compiler's log:\n" << result.output;
+    EXPECT_TRUE(has_line(result.output, "preview: a program of " + shaders +
+                                            " does not link; the last good programs stay in use"))
+        << result.output;
+    EXPECT_EQ(occurrences(result.output, "preview: programs rebuilt from " + shaders), 2u) << result.output;
 }
 
 TEST_F(PreviewRun, BadArgumentsAreOneLineAndTheUsageWithStatus2)
