@@ -2,7 +2,9 @@
 // compiler and linker logs.
 #include "programs.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <vector>
 
 #include "drawables.h"
@@ -116,11 +118,11 @@ static void delete_program(GLuint program)
 
 bool rebuild_programs(const std::vector<std::string>& stage_texts)
 {
-    std::vector<const char*> texts;
-    for (const std::string& text : stage_texts)
-        texts.push_back(text.c_str());
-    if (texts.size() != stage_count)
+    if (stage_texts.size() != stage_count)
         return false;
+    std::vector<const char*> texts(stage_count);
+    std::transform(stage_texts.begin(), stage_texts.end(), texts.begin(),
+                   [](const std::string& text) { return text.c_str(); });
 
     GLuint fresh[program_count] = {};
     bool all_linked = true;

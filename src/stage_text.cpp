@@ -1,6 +1,7 @@
 // A stage file's text made into the text the GL compiles: opening comments dropped, configuration literals filled in.
 #include "stage_text.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -58,12 +59,13 @@ StageText stage_text(const std::string& file_name, const std::string& contents,
             continue;
         }
         const std::string name = contents.substr(open + 1, close - open - 1);
-        const StageLiteral* literal = nullptr;
-        for (const StageLiteral& candidate : literals)
-            if (candidate.name == name)
-                literal = &candidate;
-        if (!literal)
-            return {"", file_name + ": unknown placeholder @" + name + "@"};
+        const auto literal = std::find_if(literals.begin(), literals.end(),
+                                          [&](const StageLiteral& candidate) { return candidate.name == name; });
+        if (literal == literals.end()) {
+            result.text.clear();
+            result.problem.append(file_name).append(": unknown placeholder @").append(name).append("@");
+            return result;
+        }
         result.text.append(contents, at, open - at);
         result.text += literal->value;
         at = close + 1;

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -35,9 +36,8 @@ protected:
     // The demo's frames drawn at these show times (milliseconds), in order.
     std::vector<Frame8> demo_frames(const std::vector<int>& times_ms)
     {
-        std::vector<std::string> times;
-        for (const int ms : times_ms)
-            times.push_back(std::to_string(ms));
+        std::vector<std::string> times(times_ms.size());
+        std::transform(times_ms.begin(), times_ms.end(), times.begin(), [](int ms) { return std::to_string(ms); });
         const std::string last = std::to_string(times.size());
         const RunResult result = run_demo({"VCLOCK_TIMES=" + joined(times), "VCLOCK_GRAB=" + dir / "demo.ppm",
                                            "VCLOCK_GRAB_FRAMES=1-" + last, 
@@ -145,10 +145,10 @@ constexpr int rate = 44100;   // samples per second
 // Samples [from_ms, from_ms + length_ms) of a sound that starts at 0.
 std::vector<int16_t> stretch(const std::vector<int16_t>& sound, int from_ms, int length_ms)
 {
-    const size_t from = static_cast<size_t>(from_ms) * rate / 1000, to = from + size_t{1} * length_ms * rate / 1000;
-    if (to > sound.size())
+    const long first = static_cast<long>(from_ms) * rate / 1000, count = static_cast<long>(length_ms) * rate / 1000;
+    if (first + count > static_cast<long>(sound.size()))
         return {};
-    return std::vector<int16_t>(sound.begin() + static_cast<long>(from), sound.begin() + static_cast<long>(to));
+    return std::vector<int16_t>(sound.begin() + first, sound.begin() + first + count);
 }
 
 // The music follows the picture (100 ms a frame, from 20 s): Right at 0.3 s, Left at 1 s, Space at 1.7 s, the
