@@ -9,8 +9,6 @@
 #include <cstdio>
 #include <vector>
 
-static const char music_file[] = "Tarnhollow_4.mp3";
-
 // Length in bytes of the MPEG audio frame whose 4-byte header starts at h, or 0 if h is no valid header.
 static size_t mpeg_frame_length(const uint8_t* h)
 {
@@ -82,23 +80,27 @@ std::string mp3_file_problem(const char* path)
     return "holds no MPEG audio stream";
 }
 
-void start_music()
+Mix_Music* open_music()
 {
     if (Mix_OpenAudio(44100, AUDIO_S16LSB, 2, 4096) != 0) {
         printf("Mix_OpenAudio() failed\n");
-        return;
+        return nullptr;
     }
     // The loader accepts an empty file, a directory or noise under this name and plays silence without a word.
     const std::string problem = mp3_file_problem(music_file);
     if (!problem.empty()) {
         printf("Mix_LoadMUS() failed: %s %s\n", music_file, problem.c_str());
-        return;
+        return nullptr;
     }
     Mix_Music* music = Mix_LoadMUS(music_file);
-    if (!music) {
+    if (!music)
         printf("Mix_LoadMUS() failed\n");
-        return;
-    }
-    if (Mix_PlayMusic(music, -1) == -1)   // loops; the show's own clock ends the run
+    return music;
+}
+
+void start_music()
+{
+    Mix_Music* music = open_music();
+    if (music && Mix_PlayMusic(music, -1) == -1)   // loops; the show's own clock ends the run
         printf("Mix_PlayMusic: %s\n", SDL_GetError());
 }

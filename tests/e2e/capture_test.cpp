@@ -11,6 +11,7 @@
 
 #include "frame8.h"
 #include "program_run.h"
+#include "track_audio.h"
 
 namespace {
 
@@ -77,36 +78,6 @@ protected:
         return frames.empty() ? Frame8() : frames[0];
     }
 };
-
-// Mono 16-bit samples of a media file from a start time, decoded by ffmpeg.
-std::vector<int16_t> decode_audio(const std::string& path, double from, double length)
-{
-    char command[1024];
-    snprintf(command, sizeof command,
-             "ffmpeg -nostdin -loglevel error -ss %.3f -i '%s' -t %.3f -f s16le -ac 1 -ar 44100 -", from,
-             path.c_str(), length);
-    std::vector<int16_t> samples;
-    if (FILE* pipe = popen(command, "r")) {
-        int16_t buffer[4096];
-        size_t got;
-        while ((got = fread(buffer, sizeof buffer[0], 4096, pipe)) > 0)
-            samples.insert(samples.end(), buffer, buffer + got);
-        pclose(pipe);
-    }
-    return samples;
-}
-
-double correlation(const std::vector<int16_t>& a, const std::vector<int16_t>& b)
-{
-    const size_t n = std::min(a.size(), b.size());
-    double ab = 0, aa = 0, bb = 0;
-    for (size_t i = 0; i < n; ++i) {
-        ab += double(a[i]) * b[i];
-        aa += double(a[i]) * a[i];
-        bb += double(b[i]) * b[i];
-    }
-    return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0;
-}
 
 // 0.5 s at 10 fps from 3.9 s: frames drawn at exactly 3.9, 4.0, 4.1, 4.2, 4.3 s; a lossless video of those five
 // frames, 0.5 s long, with an audio stream; its second frame equals a still taken at 4.0 s in another run.

@@ -181,3 +181,11 @@ RunResult DemoRun::run_demo(const std::vector<std::string>& settings, const std:
 {
     return run_program({binary}, demo_environment(settings, more), dir.path, limit_seconds);
 }
+
+RunResult DemoRun::run_preview(const std::vector<std::string>& arguments, const std::vector<std::string>& settings,
+                               const std::vector<std::string>& more, double limit_seconds) const
+{
+    std::vector<std::string> argv = {PREVIEW_BINARY};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return run_program(argv, demo_environment(settings, more), dir.path, limit_seconds);
+}

@@ -67,6 +67,9 @@ protected:
     // binary in the temporary folder with that environment.
     RunResult run_demo(const std::vector<std::string>& settings, const std::vector<std::string>& more = {},
                        const std::string& binary = DEMO_BINARY, double limit_seconds = 60) const;
+    // The preview with these arguments in the temporary folder, in the environment of run_demo.
+    RunResult run_preview(const std::vector<std::string>& arguments, const std::vector<std::string>& settings,
+                          const std::vector<std::string>& more = {}, double limit_seconds = 60) const;
     ClockLog log() const { return read_clock_log(dir / "clock.log"); }
 
     TempDir dir;

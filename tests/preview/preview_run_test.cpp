@@ -1,0 +1,289 @@
+// The real preview under vclock, keys injected, against the real demo: its frames at any time, pause, seeks, steps,
+// landmarks, the loop and the end are the demo's frames at the times they show, byte for byte; the music follows the
+// picture; the programs are rebuilt from edited stage files. Needs DISPLAY; the music test needs ffmpeg.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "frame8.h"
+#include "program_run.h"
+#include "track_audio.h"
+
+namespace {
+
+// Comma-separated, for vclock's lists.
+std::string joined(const std::vector<std::string>& items)
+{
+    std::string text;
+    for (const std::string& item : items)
+        text += (text.empty() ? "" : ",") + item;
+    return text;
+}
+
+class PreviewRun : public DemoRun {
+protected:
+    // The demo's frames drawn at these show times (milliseconds), in order.
+    std::vector<Frame8> demo_frames(const std::vector<int>& times_ms)
+    {
+        std::vector<std::string> times(times_ms.size());
+        std::transform(times_ms.begin(), times_ms.end(), times.begin(), [](int ms) { return std::to_string(ms); });
+        const std::string last = std::to_string(times.size());
+        const RunResult result = run_demo({"VCLOCK_TIMES=" + joined(times), "VCLOCK_GRAB=" + dir / "demo.ppm",
+                                           "VCLOCK_GRAB_FRAMES=1-" + last, 
+                                           "VCLOCK_EVENTS=" + std::to_string(times.size() + 1) + ":escape"});
+        EXPECT_TRUE(result.exited && result.status == 0) << "demo: " << describe(result) << "\n" << result.output;
+        return read_grabbed_frames(dir / "demo.ppm");
+    }
+
+    // Every frame of a preview run with these arguments, clock step and events; it must quit with status 0.
+    std::vector<Frame8> preview_frames(const std::vector<std::string>& arguments, const std::string& step_ms,
+                                       const std::vector<std::string>& events, RunResult* ran = nullptr)
+    {
+        const RunResult result = run_preview(
+            arguments, {"VCLOCK_STEP=" + step_ms, "VCLOCK_EVENTS=" + joined(events), "VCLOCK_GRAB=" + dir / "p.ppm"});
+        EXPECT_TRUE(result.exited && result.status == 0) << "preview: " << describe(result) << "\n" << result.output;
+        if (ran)
+            *ran = result;
+        return read_grabbed_frames(dir / "p.ppm");
+    }
+
+    // Expects frame i of the preview to be the demo's frame at expected_ms[i] for every i.
+    void expect_demo_frames(const std::vector<Frame8>& frames, const std::vector<int>& expected_ms)
+    {
+        const std::vector<Frame8> demo = demo_frames(expected_ms);
+        ASSERT_EQ(demo.size(), expected_ms.size());
+        ASSERT_GE(frames.size(), expected_ms.size()) << "the preview showed too few frames";
+        for (size_t i = 0; i < expected_ms.size(); ++i)
+            EXPECT_EQ(first_difference(demo[i], frames[i]), "")
+                << "preview frame " << i << " should be the demo's frame at " << expected_ms[i] << " ms";
+    }
+};
+
+TEST_F(PreviewRun, AtGivesTheDemosFrameAtThatTime)
+{
+    const std::vector<int> times = {500, 4400, 20000, 110000};
+    const std::vector<Frame8> demo = demo_frames(times);
+    ASSERT_EQ(demo.size(), times.size());
+    for (size_t i = 0; i < times.size(); ++i) {
+        const std::vector<Frame8> shown = preview_frames({"--at", std::to_string(times[i] / 1000.0)}, "1000",
+                                                         {"1:escape"});
+        ASSERT_EQ(shown.size(), 1u) << "expected one frame before Escape";
+        EXPECT_EQ(first_difference(demo[i], shown[0]), "") << "--at " << times[i] << " ms";
+    }
+}
+
+// Paused after frame 0 (20 s) at 21 s for three frames, resumed after frame 3: 21 s, then 22 s.
+TEST_F(PreviewRun, PauseHoldsTheFrameAndResumeGoesOnFromThere)
+{
+    const std::vector<Frame8> frames =
+        preview_frames({"--at", "20"}, "1000", {"1:key:32", "4:key:32", "6:escape"});
+    ASSERT_EQ(frames.size(), 6u);
+    expect_demo_frames(frames, {20000, 21000, 21000, 21000, 21000, 22000});
+}
+
+// Paused at 20 s, one key after each frame; each frame shows the time the key moved to.
+TEST_F(PreviewRun, SeeksStepsAndLandmarksShowTheDemosFramesAtTheirTimes)
+{
+    struct Move {
+        const char* key;   // vclock's key:SYM
+        int to_ms;
+    };
+    // Right, period, comma, Page Down, Page Up, Left, the digits 2 to 6, Home (decimal key symbols).
+    const Move moves[] = {{"275", 21000}, {"46", 21017}, {"44", 21000}, {"281", 31000},  {"280", 21000},
+                          {"276", 20000}, {"50", 4300}, {"51", 9000}, {"52", 36000},   {"53", 95000},
+                          {"54", 130000}, {"278", 0}};
+    std::vector<std::string> events;
+    std::vector<int> expected = {20000};
+    for (const Move& move : moves) {
+        events.push_back(std::to_string(expected.size()) + ":key:" + move.key);
+        expected.push_back(move.to_ms);
+    }
+    events.push_back(std::to_string(expected.size()) + ":escape");
+    expect_demo_frames(preview_frames({"--at", "20", "--paused"}, "1000", events), expected);
+}
+
+// Playing from 9 s, 500 ms a frame: [ at 9.5 s, ] at 10.5 s, then 9.5 s and 10 s again, until Backspace.
+TEST_F(PreviewRun, LoopPlaysFromItsStartAgainAfterItsEnd)
+{
+    const std::vector<Frame8> frames =
+        preview_frames({"--at", "9"}, "500", {"1:key:[", "3:key:]", "7:key:8", "9:escape"});
+    ASSERT_EQ(frames.size(), 9u);
+    expect_demo_frames(frames, {9000, 9500, 10000, 9500, 10000, 9500, 10000, 10500, 11000});
+}
+
+// From 135 s at 500 ms a frame: 135.5 s, then 136 s for every later frame; Escape still quits with status 0.
+TEST_F(PreviewRun, PausesOnTheLastFrameAtTheEndAndEscapeQuits)
+{
+    const std::vector<Frame8> frames = preview_frames({"--at", "135"}, "500", {"6:escape"});
+    ASSERT_EQ(frames.size(), 6u);
+    expect_demo_frames(frames, {135000, 135500, 136000, 136000, 136000, 136000});
+}
+
+// vclock's captured sound (stereo 16-bit at 44100 Hz) as mono samples.
+std::vector<int16_t> captured_mono(const std::string& path)
+{
+    const std::vector<int> stereo = s16_samples(path, wav_header_bytes);
+    std::vector<int16_t> mono(stereo.size() / 2);
+    for (size_t i = 0; i < mono.size(); ++i)
+        mono[i] = static_cast<int16_t>((stereo[2 * i] + stereo[2 * i + 1]) / 2);
+    return mono;
+}
+
+constexpr int rate = 44100;   // samples per second
+
+// Samples [from_ms, from_ms + length_ms) of a sound that starts at 0.
+std::vector<int16_t> stretch(const std::vector<int16_t>& sound, int from_ms, int length_ms)
+{
+    const long first = static_cast<long>(from_ms) * rate / 1000, count = static_cast<long>(length_ms) * rate / 1000;
+    if (first + count > static_cast<long>(sound.size()))
+        return {};
+    return std::vector<int16_t>(sound.begin() + first, sound.begin() + first + count);
+}
+
+// The music follows the picture (100 ms a frame, from 20 s): Right at 0.3 s, Left at 1 s, Space at 1.7 s, the
+// landmark 95 s while paused at 2.4 s and Space again at 2.5 s. After each jump the sound is the track at the
+// picture's position, within 100 ms (how far off is printed); while paused, after the one mixing buffer already
+// played, there is silence.
+TEST_F(PreviewRun, MusicFollowsEverySeekAndIsSilentWhilePaused)
+{
+    if (!file_exists(MUSIC_FILE))
+        GTEST_SKIP() << "no " MUSIC_FILE " in this build";
+    ASSERT_EQ(symlink(MUSIC_FILE, (dir / "Tarnhollow_4.mp3").c_str()), 0);
+    const RunResult result = run_preview(
+        {"--at", "20"}, {"VCLOCK_STEP=100", "VCLOCK_EVENTS=3:key:275,10:key:276,17:key:32,24:key:53,25:key:32,32:escape",
+                         "VCLOCK_AUDIO=" + dir / "sound.wav"});
+    ASSERT_TRUE(result.exited && result.status == 0) << describe(result) << "\n" << result.output;
+    const std::vector<int16_t> sound = captured_mono(dir / "sound.wav");
+
+    struct Jump {
+        int clock_ms;   // when the picture jumped
+        int show_ms;    // to where
+        const char* what;
+    };
+    const Jump jumps[] = {{300, 21300, "Right"}, {1000, 21000, "Left"}, {2500, 95000, "landmark 5, resumed"}};
+    const int after_ms = 150, length_ms = 400, search_ms = 120;
+    for (const Jump& jump : jumps) {
+        const std::vector<int16_t> heard = stretch(sound, jump.clock_ms + after_ms, length_ms);
+        ASSERT_FALSE(heard.empty()) << "the capture ends before " << jump.what;
+        const std::vector<int16_t> track = decode_audio(MUSIC_FILE, (jump.show_ms + after_ms - search_ms) / 1000.0,
+                                                        (length_ms + 2 * search_ms + 10) / 1000.0);
+        ASSERT_GE(track.size(), heard.size() + size_t{2} * search_ms * rate / 1000) << "the track is too short";
+        // The best lag to the sample: first every millisecond, then every sample around the best of those.
+        const long samples_per_ms = rate / 1000, search = search_ms * samples_per_ms;
+        double best = -1;
+        long best_lag = 0;
+        const auto try_lag = [&](long lag) {
+            const auto from = track.begin() + search + lag;
+            const double alike = correlation(heard, std::vector<int16_t>(from, from + static_cast<long>(heard.size())));
+            if (alike > best) {
+                best = alike;
+                best_lag = lag;
+            }
+        };
+        for (long lag = -search; lag <= search; lag += samples_per_ms)
+            try_lag(lag);
+        const long coarse = best_lag;
+        for (long lag = std::max(-search, coarse - samples_per_ms); lag <= std::min(search, coarse + samples_per_ms); ++lag)
+            try_lag(lag);
+        const int ahead_ms = static_cast<int>(std::lround(1000.0 * best_lag / rate));
+        printf("after %s the sound is %d ms ahead of the picture (correlation %.3f)\n", jump.what, ahead_ms, best);
+        EXPECT_GT(best, 0.8) << "expected the sound after " << jump.what << " to be the track near " << jump.show_ms;
+        EXPECT_LE(std::abs(ahead_ms), 100) << "after " << jump.what;
+    }
+    EXPECT_EQ(peak(std::vector<int>(sound.begin(), sound.end()), 1800 * rate / 1000, 2500 * rate / 1000), 0)
+        << "expected silence while paused";
+}
+
+// Replaces a file's contents at once (a new file renamed over it), as editors save.
+void replace_file(const std::string& path, const std::string& contents)
+{
+    const std::string fresh = path + ".new";
+    std::ofstream(fresh, std::ios::binary) << contents;
+    ASSERT_EQ(rename(fresh.c_str(), path.c_str()), 0) << path;
+}
+
+// Paused at 20 s on a copy of the stage files, edited while it runs, 4 frames after each edit is grabbed: the ring
+// made blue changes the frame; a syntax error added to it prints the compiler's log and keeps the blue ring; the
+// original text brings the first frame back.
+TEST_F(PreviewRun, EditedStagesRebuildTheProgramsAndABrokenOneKeepsTheLastGood)
+{
+    const std::string shaders = dir / "shaders";
+    ASSERT_EQ(mkdir(shaders.c_str(), 0755), 0);
+    for (const auto& stage : std::filesystem::directory_iterator(SHADER_SOURCE_DIR))
+        replace_file(shaders + "/" + stage.path().filename().string(), read_text(stage.path()));
+    const std::string ring = shaders + "/effect1.glsl", original = read_text(ring), red = "vec3(0.6, 0.0, 0.0)";
+    std::string blue = original;
+    ASSERT_NE(blue.find(red), std::string::npos) << "the ring's colour should be " << red;
+    blue.replace(blue.find(red), red.size(), "vec3(0.0, 0.0, 0.6)");
+
+    struct Edit {
+        unsigned after_swap;
+        std::string text;
+    };
+    const Edit edits[] = {{2, blue}, {7, blue + "\nthis line is not GLSL\n"}, {12, original}};
+    std::thread editor;
+    const auto edit_while_running = [&](pid_t) {
+        editor = std::thread([&] {
+            const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            for (const Edit& edit : edits) {
+                while (log().swaps.size() < edit.after_swap && std::chrono::steady_clock::now() < give_up)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                replace_file(ring, edit.text);
+            }
+        });
+    };
+    const RunResult result =
+        run_program({PREVIEW_BINARY, "--at", "20", "--paused", "--shaders", shaders},
+                    demo_environment({"VCLOCK_EVENTS=17:escape", "VCLOCK_GRAB=" + dir / "p.ppm",
+                                      "VCLOCK_GRAB_FRAMES=1,6,11,16"}),
+                    dir.path, 60, edit_while_running);
+    if (editor.joinable())
+        editor.join();
+    ASSERT_TRUE(result.exited && result.status == 0) << describe(result) << "\n" << result.output;
+
+    const std::vector<Frame8> frames = read_grabbed_frames(dir / "p.ppm");
+    ASSERT_EQ(frames.size(), 4u);
+    EXPECT_NE(first_difference(frames[0], frames[1]), "") << "the blue ring should change the frame";
+    EXPECT_EQ(first_difference(frames[1], frames[2]), "") << "a broken stage should leave the blue ring shown";
+    EXPECT_EQ(first_difference(frames[0], frames[3]), "") << "the original text should bring the first frame back";
+    EXPECT_NE(result.output.find("error: syntax error"), std::string::npos) << "the compiler's log:\n" << result.output;
+    EXPECT_TRUE(has_line(result.output, "preview: a program of " + shaders +
+                                            " does not link; the last good programs stay in use"))
+        << result.output;
+    EXPECT_EQ(occurrences(result.output, "preview: programs rebuilt from " + shaders), 2u) << result.output;
+}
+
+TEST_F(PreviewRun, BadArgumentsAreOneLineAndTheUsageWithStatus2)
+{
+    const std::string usage = "usage: preview [--at SECONDS] [--paused] [--shaders DIR]";
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string line;
+    };
+    const Case cases[] = {
+        {{"--at", "137"}, "preview: --at takes seconds from 0 to 136, not '137'"},
+        {{"--at", "-1"}, "preview: --at takes seconds from 0 to 136, not '-1'"},
+        {{"--at", "4s"}, "preview: --at takes seconds from 0 to 136, not '4s'"},
+        {{"--at"}, "preview: --at needs a value"},
+        {{"--shaders", dir / "none"}, "preview: --shaders: no folder '" + dir / "none" + "'"},
+        {{"--loop"}, "preview: unknown argument '--loop'"},
+    };
+    for (const Case& c : cases) {
+        const RunResult result = run_preview(c.arguments, {});
+        EXPECT_TRUE(result.exited && result.status == 2) << c.line << ": " << describe(result);
+        EXPECT_EQ(result.output, std::string(c.line) + "\n" + usage + "\n");
+    }
+}
+
+}  // namespace

@@ -1,0 +1,39 @@
+// The preview's parts beside its timeline: the command line, the music that follows the picture and the stage
+// files it watches.
+#pragma once
+
+#include <SDL/SDL.h>
+
+#include <cstdint>
+#include <string>
+
+#include "timeline.h"
+
+struct PreviewOptions {
+    int64_t at_ms = 0;      // --at, milliseconds of show
+    bool paused = false;    // --paused
+    std::string shaders;    // --shaders, or the source tree's shaders/ folder
+    bool shaders_given = false;
+};
+
+// Reads the command line into options. Returns -1 to go on, or the status to exit with: 0 after --help printed the
+// usage, 2 after a bad argument printed one line saying what is wrong and the usage.
+int parse_options(int argc, char** argv, PreviewOptions& options);
+
+// Opens the audio device and the track and plays it from the timeline's position, paused if the timeline is;
+// without a device or the track it prints one line, as the demo does, and everything else goes on in silence.
+void start_music_at(const Timeline& timeline, Uint32 ticks);
+
+// Brings the music in step with the timeline after it moved: paused and resumed with it, and played from the
+// picture's position after every jump (at once when playing, on resuming when paused).
+void follow_music(const Timeline& timeline, Uint32 ticks);
+
+// Starts watching the stage files in directory; when they differ from the embedded stages the programs are built
+// from them at once. A directory that does not exist is said once, and the embedded stages stay in use.
+void watch_shaders(const std::string& directory);
+
+// Rebuilds the programs when a stage file changed since the last look (called once per frame).
+void poll_shaders();
+
+// Rebuilds the programs from the stage files now, changed or not.
+void reload_shaders();
