@@ -106,9 +106,8 @@ static std::vector<double> median_pass_ms(float t, int frames)
         }
     }
     glDeleteQueries(static_cast<GLsizei>(pass_count), queries);
-    std::vector<double> medians;
-    for (std::vector<double>& pass_times : times)
-        medians.push_back(median(pass_times));
+    std::vector<double> medians(pass_count);
+    std::transform(times.begin(), times.end(), medians.begin(), median);
     return medians;
 }
 

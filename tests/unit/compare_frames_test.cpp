@@ -12,6 +12,7 @@
 namespace {
 
 constexpr int width = 4, height = 2;   // pixels
+constexpr size_t pixel_bytes = size_t{width} * height * 3;
 
 struct Change {
     int pixel, channel, delta;   // pixel index, 0..2 for red, green, blue, 8-bit steps added
@@ -19,7 +20,7 @@ struct Change {
 
 std::vector<unsigned char> base_pixels()
 {
-    return std::vector<unsigned char>(width * height * 3, 100);
+    return std::vector<unsigned char>(pixel_bytes, 100);
 }
 
 std::vector<unsigned char> changed(const std::vector<Change>& changes)
@@ -89,7 +90,7 @@ TEST_F(CompareFrames, WritesTheScaledDifferenceImage)
 // A pair that cannot be compared: one line naming the problem, exit status 1.
 TEST_F(CompareFrames, RefusesAPairOfOtherSizesOrAFileThatIsNoPng)
 {
-    const std::vector<unsigned char> pixels(2 * 2 * 3, 0);
+    const std::vector<unsigned char> pixels(12, 0);   // 2 x 2 pixels
     ASSERT_TRUE(write_png(dir / "small.png", 2, 2, pixels.data(), RowOrder::top_down));
     ASSERT_TRUE(write_png(dir / "a.png", width, height, base_pixels().data(), RowOrder::top_down));
     const struct {
