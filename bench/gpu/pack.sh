@@ -46,7 +46,7 @@ cp -L "$multiarch/libmad.so.0" "$stage/lib/"
 # one string becomes "bin", relative to the bundle, where run.sh starts the server.
 xvfb=$stage/bin/Xvfb
 at=$(LC_ALL=C grep -obUaP '\x00/usr/bin\x00' "$xvfb" | cut -d: -f1)
-[ "$(echo "$at" | wc -w)" -eq 1 ] || fail "expected the string /usr/bin once in $xvfb, found it at: $(echo $at)"
+[ "$(echo "$at" | wc -w)" -eq 1 ] || fail "expected the string /usr/bin once in $xvfb, found it at: ${at//$'\n'/ }"
 printf 'bin\0\0\0\0\0\0' | dd of="$xvfb" bs=1 seek=$((at + 1)) conv=notrunc status=none
 
 # Every library the programs and the driver load, as this machine resolves them, except glibc's: the GPU
@@ -71,7 +71,7 @@ strip --strip-unneeded "$stage"/bin/* "$stage"/tools/* "$stage"/*/demo "$stage"/
 {
     echo "velquorin GPU bundle, packed $(date -u +%Y-%m-%dT%H:%M:%SZ) from $(git -C "$root" describe --always --dirty)"
     echo "on $(. /etc/os-release && echo "$PRETTY_NAME"), $(dpkg-query -W -f='Mesa ${Version}' libgl1-mesa-dri)"
-    echo "$(dpkg-query -W -f='Xvfb ${Version}' xvfb)"
+    dpkg-query -W -f='Xvfb ${Version}\n' xvfb
 } >"$stage/VERSION"
 
 tar -C "$out/stage" -cf - velquorin-gpu | xz -9 -T2 >"$archive.partial"

@@ -32,7 +32,10 @@ fail() {
     say "run: $*"
     exit 1
 }
-seconds_since() { echo "$(( ($(date +%s%N) - $1) / 1000000 ))" | sed -E 's/([0-9]{3})$/.\1/; s/^\./0./'; }
+seconds_since() {
+    local ms=$(( ($(date +%s%N) - $1) / 1000000 ))
+    printf '%d.%03d' $((ms / 1000)) $((ms % 1000))
+}
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/velquorin-gpu.XXXXXX") || exit 1
 xvfb_pid=
@@ -61,7 +64,7 @@ unset DISPLAY
 missing=$(for elf in "$root"/bin/* "$root"/tools/* "$root"/*/demo "$root"/*/demo_bench "$root"/lib/dri/*; do
     ldd "$elf" 2>/dev/null | grep "not found" | sed "s|^|${elf#"$root"/}: |"
 done)
-[ -z "$missing" ] || fail "libraries missing here: $(echo $missing)"
+[ -z "$missing" ] || fail "libraries missing here: $(echo "$missing" | tr '\n' ' ')"
 
 # The X server, started from the bundle's root: its keymap compiler is bin/xkbcomp there. It writes its display
 # number once it accepts connections.
@@ -75,7 +78,8 @@ for _ in $(seq 100); do
     sleep 0.1
 done
 [ -s "$work/display" ] || fail "Xvfb did not start: $(grep -v '^$' "$work/xvfb.log" | tail -n 3 | tr '\n' ' ')"
-export DISPLAY=:$(head -n 1 "$work/display")
+DISPLAY=:$(head -n 1 "$work/display")
+export DISPLAY
 say "xvfb: display $DISPLAY in $(seconds_since "$step") s"
 
 # Limits of each step, in seconds: tight where a GPU makes the frames fast, so that a stuck step still leaves
