@@ -1,13 +1,18 @@
 // Benchmark: start-up phases to the first swapped frame, median frame times of the empty pipeline and of the
-// full show at chosen moments, and peak resident memory. Prints figures; asserts nothing.
+// full show at chosen moments (finished, swap to swap, and each pass by GPU timer), with vertical sync off, and
+// peak resident memory. Prints figures, optionally also as CSV rows; asserts nothing.
+// Usage: demo_bench [frames per median] [--csv FILE]   or   demo_bench --renderer
 #include <SDL/SDL.h>
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "display_config.h"
@@ -24,6 +29,12 @@ static double ms_since(Clock::time_point start)
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
+static double median(std::vector<double>& values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
 // Median wall time of one frame at time t: render, swap, and wait until the GL has finished it.
 static double median_frame_ms(float t, int frames)
 {
@@ -38,8 +49,66 @@ static double median_frame_ms(float t, int frames)
         glFinish();
         time = ms_since(start);
     }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    return median(times);
+}
+
+// Median wall time from one swap to the next at time t, nothing finished in between: the rate at which the
+// driver takes frames when it may queue them, which vertical sync would otherwise pace.
+static double median_swap_to_swap_ms(float t, int frames)
+{
+    render_frame(t);
+    SDL_GL_SwapBuffers();
+    glFinish();
+    std::vector<double> times(static_cast<size_t>(frames));
+    auto last_swap = Clock::now();
+    for (double& time : times) {
+        render_frame(t);
+        SDL_GL_SwapBuffers();
+        const auto swapped = Clock::now();
+        time = std::chrono::duration<double, std::milli>(swapped - last_swap).count();
+        last_swap = swapped;
+    }
+    glFinish();
+    return median(times);
+}
+
+// The passes of one frame in render_frame's order, each to be timed on its own.
+struct Pass {
+    const char* name;
+    void (*run)(float t);
+};
+static const Pass frame_passes[] = {
+    {"clear", [](float) { clear_sample_buffer(); }},
+    {"particles", draw_particles},
+    {"reduce_x", [](float) { reduce_along_x(); }},
+    {"reduce_y", [](float) { reduce_along_y(); }},
+    {"display", [](float) { display_filtered_image(); }},
+};
+constexpr size_t pass_count = sizeof frame_passes / sizeof frame_passes[0];
+
+// Median GPU time of each pass at time t, from one timer query per pass and frame, read after the swap.
+static std::vector<double> median_pass_ms(float t, int frames)
+{
+    GLuint queries[pass_count];
+    glGenQueries(static_cast<GLsizei>(pass_count), queries);
+    std::vector<std::vector<double>> times(pass_count, std::vector<double>(static_cast<size_t>(frames)));
+    for (size_t frame = 0; frame < static_cast<size_t>(frames); ++frame) {
+        for (size_t pass = 0; pass < pass_count; ++pass) {
+            glBeginQuery(GL_TIME_ELAPSED, queries[pass]);
+            frame_passes[pass].run(t);
+            glEndQuery(GL_TIME_ELAPSED);
+        }
+        SDL_GL_SwapBuffers();
+        for (size_t pass = 0; pass < pass_count; ++pass) {
+            GLuint64 nanoseconds = 0;
+            glGetQueryObjectui64v(queries[pass], GL_QUERY_RESULT, &nanoseconds);
+            times[pass][frame] = static_cast<double>(nanoseconds) / 1e6;
+        }
+    }
+    glDeleteQueries(static_cast<GLsizei>(pass_count), queries);
+    std::vector<double> medians(pass_count);
+    std::transform(times.begin(), times.end(), medians.begin(), median);
+    return medians;
 }
 
 // GPU time of one piece of work, by a timer query (the software renderer runs it when it is flushed).
@@ -86,15 +155,74 @@ static void print_pipeline_breakdown()
            x, y, display);
 }
 
+// Rows "configuration,moment,measure,ms" for scripts, appended to a file when --csv names one.
+static FILE* csv_file = nullptr;
+static char configuration[32];
+
+static void csv_row(const char* moment, const char* measure, double ms)
+{
+    if (csv_file)
+        fprintf(csv_file, "%s,%s,%s,%.3f\n", configuration, moment, measure, ms);
+}
+
+static void print_renderer()
+{
+    const struct {
+        GLenum name;
+        const char* label;
+    } strings[] = {{GL_VENDOR, "vendor"}, {GL_RENDERER, "renderer"}, {GL_VERSION, "version"},
+                   {GL_SHADING_LANGUAGE_VERSION, "glsl"}};
+    for (const auto& string : strings) {
+        const char* value = reinterpret_cast<const char*>(glGetString(string.name));
+        printf("%s: %s\n", string.label, value ? value : "(none)");
+    }
+}
+
 int main(int argc, char** argv)
 {
-    const int frames = argc > 1 ? std::max(1, atoi(argv[1])) : 7;
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    int frames = 7;
+    bool renderer_only = false;
+    const char* csv_path = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (strcmp(argv[i], "--renderer") == 0) {
+            renderer_only = true;
+        } else if (strcmp(argv[i], "--csv") == 0 && i + 1 < argc) {
+            csv_path = argv[++i];
+        } else if (argv[i][0] != '-') {
+            frames = std::max(1, atoi(argv[i]));
+        } else {
+            printf("usage: demo_bench [frames per median] [--csv FILE] | demo_bench --renderer\n");
+            return 2;
+        }
+    }
     const auto process_start = Clock::now();
+
+    // Vertical sync off, so that no swap waits for the display: the drivers' own switches, read when the
+    // context is made, and SDL's swap control, which needs its video part up before the window opens.
+    setenv("__GL_SYNC_TO_VBLANK", "0", 1);
+    setenv("vblank_mode", "0", 1);
+    setenv("SDL_VIDEODRIVER", "x11", 0);
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0)
+        SDL_GL_SetAttribute(SDL_GL_SWAP_CONTROL, 0);
 
     if (!open_window())
         return 1;
     const double window_ms = ms_since(process_start);
-
+    if (renderer_only) {
+        print_renderer();
+        SDL_Quit();
+        return 0;
+    }
+    if (csv_path) {
+        csv_file = fopen(csv_path, "a");
+        if (!csv_file) {
+            printf("cannot open %s: %s\n", csv_path, strerror(errno));
+            SDL_Quit();
+            return 1;
+        }
+    }
+    snprintf(configuration, sizeof configuration, "%dx%d", window_width, window_height);
     // The steps of create_show, in its order, each timed.
     auto phase = Clock::now();
     create_render_targets();
@@ -122,13 +250,24 @@ int main(int argc, char** argv)
 
     printf("configuration %dx%d, sample buffer %dx%d, %d frames per median\n", window_width, window_height,
            sample_width, sample_height, frames);
+    int swap_interval = -1;
+    SDL_GL_GetAttribute(SDL_GL_SWAP_CONTROL, &swap_interval);
+    printf("renderer: %s; swap interval %d (-1: not reported)\n",
+           reinterpret_cast<const char*>(glGetString(GL_RENDERER)), swap_interval);
     printf("start-up: window %.1f ms, targets %.1f ms, programs %.1f ms, batches %.1f ms, first frame %.1f ms\n",
            window_ms, targets_ms, programs_ms, batches_ms, first_frame_ms);
     printf("start-up to first swapped frame: %.1f ms (shader building %.0f%%)\n", to_first_swap_ms,
            100.0 * programs_ms / to_first_swap_ms);
+    csv_row("start-up", "window", window_ms);
+    csv_row("start-up", "targets", targets_ms);
+    csv_row("start-up", "programs", programs_ms);
+    csv_row("start-up", "batches", batches_ms);
+    csv_row("start-up", "first_frame", first_frame_ms);
+    csv_row("start-up", "to_first_swap", to_first_swap_ms);
 
     const double floor_ms = median_frame_ms(0.0f, frames);
     printf("empty pipeline (clear, two filter passes, display): median %.1f ms\n", floor_ms);
+    csv_row("empty", "finished", floor_ms);
     print_pipeline_breakdown();
     GLuint64 floor_shaded = 0, floor_passed = 0;
     count_samples(0.0f, &floor_shaded, &floor_passed);
@@ -142,11 +281,24 @@ int main(int argc, char** argv)
                "%.2f M, written %.2f M\n",
                t, show_ms, show_ms / floor_ms, static_cast<double>(shaded - floor_shaded) / 1e6,
                static_cast<double>(passed - floor_passed) / 1e6);
+        const double swap_ms = median_swap_to_swap_ms(t, frames);
+        const std::vector<double> pass_ms = median_pass_ms(t, frames);
+        printf("full show at %6.1f s: swap to swap median %.2f ms; GPU timer medians: clear %.3f, particles %.3f, "
+               "reduce x %.3f, reduce y %.3f, display %.3f ms\n",
+               t, swap_ms, pass_ms[0], pass_ms[1], pass_ms[2], pass_ms[3], pass_ms[4]);
+        char moment[16];
+        snprintf(moment, sizeof moment, "%g", static_cast<double>(t));
+        csv_row(moment, "finished", show_ms);
+        csv_row(moment, "swap_to_swap", swap_ms);
+        for (size_t pass = 0; pass < pass_count; ++pass)
+            csv_row(moment, (std::string("gpu_") + frame_passes[pass].name).c_str(), pass_ms[pass]);
     }
 
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     printf("peak resident memory: %.1f MiB\n", static_cast<double>(usage.ru_maxrss) / 1024.0);
+    if (csv_file)
+        fclose(csv_file);
     SDL_Quit();
     return 0;
 }

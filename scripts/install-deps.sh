@@ -12,6 +12,7 @@ packages=(
     libgl1-mesa-dri                           # software OpenGL (llvmpipe)
     ffmpeg libpng-dev                         # decoding the track in tests, capture, stills
     dpkg-dev file lintian desktop-file-utils  # making and checking the .deb (tests/package)
+    x11-xkb-utils xkb-data libglx-mesa0 libmad0 xz-utils   # what bench/gpu/pack.sh packs for a GPU machine
 )
 
 # CI also runs the static analysers and the memory checker.
