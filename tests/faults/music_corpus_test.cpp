@@ -88,7 +88,10 @@ protected:
 
             const std::vector<int> sound = s16_samples(dir / "sound.wav", wav_header_bytes);
             const size_t second = size_t{rate} * channels;
-            ASSERT_GE(sound.size(), 136 * second) << "expected 136 s of audio from the open device";
+            if (sound.size() < 136 * second) {
+                ADD_FAILURE() << "expected 136 s of audio from the open device, got " << sound.size() / second << " s";
+                continue;
+            }
             const std::string line = sound_line(result.output);
             EXPECT_LE(occurrences(result.output, "Mix_"), 1u) << "expected one line at most; output:\n" << result.output;
             if (c.expected == loader_decides)
