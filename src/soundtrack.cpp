@@ -55,7 +55,8 @@ static bool first_mpeg_frame(int fd, long& rate, int& channels, long& samples_pe
     off_t frame_number = 0;
     unsigned char* audio = nullptr;
     size_t bytes = 0;
-    bool found = mpg123_open_fd(decoder, fd) == MPG123_OK && mpg123_getformat(decoder, &rate, &channels, &encoding) == MPG123_OK
+    bool found = mpg123_open_fd(decoder, fd) == MPG123_OK
+        && mpg123_getformat(decoder, &rate, &channels, &encoding) == MPG123_OK
         && mpg123_decode_frame(decoder, &frame_number, &audio, &bytes) == MPG123_OK;
     if (found)
         samples_per_frame = mpg123_spf(decoder);

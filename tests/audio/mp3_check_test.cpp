@@ -65,7 +65,8 @@ TEST_F(Mp3Check, FilesTheLoaderWouldPlayAsSilenceAreNamed)
     std::vector<uint8_t> text(5000, 'a');
     std::copy(frame_header, frame_header + 4, text.begin() + 100);
     write(text);
-    EXPECT_EQ(mp3_file_problem(path.c_str(), 44100, 2), "holds no MPEG audio stream") << "a single sync pattern in text";
+    EXPECT_EQ(mp3_file_problem(path.c_str(), 44100, 2), "holds no MPEG audio stream")
+        << "a single sync pattern in text";
 
     // The loader plays one lone frame as silence, even one cut from a real track: the decoder must see the
     // next frame's header to trust the first.
@@ -122,7 +123,8 @@ TEST_F(Mp3Check, EncodedFilesAreJudgedByTheirFirstFrameAndTheDevice)
          "is sampled at 8000 Hz, too low for the 32100 Hz audio device"},
         {"free format, 400 kbit/s", {44100, 2, Mp3Bitrate::free_format, 400}, 44100, 2, ""},
         {"variable bit rate", {44100, 2, Mp3Bitrate::variable}, 44100, 2, ""},
-        {"ID3v2 tag with a 300 KiB picture, ID3v1 tag", {44100, 2, Mp3Bitrate::constant, 64, 2, true, true, 300 * 1024},
+        {"ID3v2 tag with a 300 KiB picture, ID3v1 tag",
+         {44100, 2, Mp3Bitrate::constant, 64, 2, true, true, size_t{300} * 1024},
          44100, 2, ""},
     };
     for (const Case& c : cases) {
@@ -133,9 +135,10 @@ TEST_F(Mp3Check, EncodedFilesAreJudgedByTheirFirstFrameAndTheDevice)
         EXPECT_EQ(mp3_file_problem(path.c_str(), c.device_rate, c.device_channels), c.problem);
     }
 
-    std::string wav = "RIFF\x24\x10\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\x44\xAC\0\0\x10\xB1\x02\0\x04\0\x10\0data";
-    wav += std::string("\0\x10\0\0", 4) + std::string(4096, '\x40');
-    write_file(path, wav);
+    // 44.1 kHz, 16-bit stereo PCM: 4096 bytes of data.
+    const char wav_header[] = "RIFF\x24\x10\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\x44\xAC\0\0\x10\xB1\x02\0"
+                              "\x04\0\x10\0data\0\x10\0\0";
+    write_file(path, std::string(wav_header, sizeof wav_header - 1) + std::string(4096, '\x40'));
     EXPECT_EQ(mp3_file_problem(path.c_str(), 44100, 2), "holds no MPEG audio stream") << "a WAV file";
 }
 

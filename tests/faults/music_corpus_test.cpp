@@ -2,8 +2,8 @@
 // exits with status 0, and either plays the file (no line, sound) or refuses it (one line, silence).
 #include <sys/stat.h>
 
-#include <functional>
 #include <random>
+#include <sstream>
 
 #include "mp3_encode.h"
 #include "program_run.h"
@@ -13,7 +13,7 @@ namespace {
 const char music_name[] = "Tarnhollow_4.mp3";
 const int rate = 44100, channels = 2;   // what the demo asks the audio device for
 const std::string refused = "Mix_LoadMUS() failed: Tarnhollow_4.mp3 ";
-const std::string plays = "";                 // no line, and sound
+const std::string plays;                      // no line, and sound
 const std::string loader_decides = "either";  // damaged files: played, or refused with a line and silence
 
 std::string too_low(int file_rate)
@@ -21,28 +21,46 @@ std::string too_low(int file_rate)
     return refused + "is sampled at " + std::to_string(file_rate) + " Hz, too low for the 44100 Hz audio device";
 }
 
+// How a case's file is made: its bytes as given, by ffmpeg from its tone source with the given options, or
+// something that is no file.
+enum class Made { bytes, ffmpeg, directory, fifo };
+
 struct Case {
     std::string what;
-    std::function<void(const std::string& path)> make;
-    std::string expected;   // plays, loader_decides, or the line
+    Made made;
+    std::string content;               // the bytes, or ffmpeg's options separated by spaces
+    std::string expected;              // plays, loader_decides, or the line
 };
 
-std::function<void(const std::string&)> bytes(const std::string& content)
+Case file(const std::string& what, const std::string& content, const std::string& expected)
 {
-    return [content](const std::string& path) { write_file(path, content); };
+    return {what, Made::bytes, content, expected};
 }
 
-// A file from ffmpeg's tone source in the given format and codec.
-std::function<void(const std::string&)> ffmpeg(std::vector<std::string> options)
+void make(const Case& c, const std::string& path)
 {
-    return [options](const std::string& path) {
+    switch (c.made) {
+    case Made::bytes:
+        write_file(path, c.content);
+        break;
+    case Made::directory:
+        mkdir(path.c_str(), 0755);
+        break;
+    case Made::fifo:
+        mkfifo(path.c_str(), 0644);
+        break;
+    case Made::ffmpeg: {
         std::vector<std::string> command = {"/usr/bin/ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi",
                                             "-i", "sine=frequency=440:duration=2"};
-        command.insert(command.end(), options.begin(), options.end());
+        std::istringstream options(c.content);
+        for (std::string option; options >> option;)
+            command.push_back(option);
         command.push_back(path);
         const RunResult made = run_program(command, {}, "", 60);
-        ASSERT_TRUE(made.exited && made.status == 0) << "ffmpeg: " << describe(made) << ": " << made.output;
-    };
+        EXPECT_TRUE(made.exited && made.status == 0) << "ffmpeg: " << describe(made) << ": " << made.output;
+        break;
+    }
+    }
 }
 
 std::string flipped(std::string content, double density, unsigned seed)
@@ -68,7 +86,7 @@ protected:
     {
         DemoRun::SetUp();
         track = encode_mp3({44100, 2, Mp3Bitrate::constant, 128, 10});
-        tagged = encode_mp3({44100, 2, Mp3Bitrate::constant, 64, 2, true, true, 300 * 1024});
+        tagged = encode_mp3({44100, 2, Mp3Bitrate::constant, 64, 2, true, true, size_t{300} * 1024});
         ASSERT_FALSE(track.empty() || tagged.empty()) << "expected the encoder to make the base files";
     }
 
@@ -80,7 +98,7 @@ protected:
             SCOPED_TRACE(c.what);
             remove(music.c_str());
             rmdir(music.c_str());
-            c.make(music);
+            make(c, music);
             const RunResult result = run_demo({"VCLOCK_STEP=34000", "VCLOCK_AUDIO=" + dir / "sound.wav"});
             EXPECT_TRUE(result.exited && result.status == 0)
                 << "expected exit status 0, got " << describe(result) << "; output:\n" << result.output;
@@ -93,9 +111,11 @@ protected:
                 continue;
             }
             const std::string line = sound_line(result.output);
-            EXPECT_LE(occurrences(result.output, "Mix_"), 1u) << "expected one line at most; output:\n" << result.output;
+            EXPECT_LE(occurrences(result.output, "Mix_"), 1u) << "expected one line at most; output:\n"
+                                                              << result.output;
             if (c.expected == loader_decides)
-                EXPECT_TRUE(line.empty() || line.rfind(refused, 0) == 0) << "expected no line or a refusal, got '" << line << "'";
+                EXPECT_TRUE(line.empty() || line.rfind(refused, 0) == 0)
+                    << "expected no line or a refusal, got '" << line << "'";
             else
                 EXPECT_EQ(line, c.expected);
             if (line.empty()) {
@@ -118,29 +138,29 @@ TEST_F(MusicCorpus, EncodedAndForeignFilesPlayOrAreRefusedAsTheyDeserve)
     std::vector<Case> cases;
     for (const int file_rate : {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000})
         for (const int file_channels : {1, 2})
-            cases.push_back({std::to_string(file_rate) + " Hz " + (file_channels == 1 ? "mono" : "joint stereo"),
-                             bytes(encode_mp3({file_rate, file_channels})),
-                             file_rate <= 11025 ? too_low(file_rate) : plays});
+            cases.push_back(file(std::to_string(file_rate) + " Hz " + (file_channels == 1 ? "mono" : "joint stereo"),
+                                 encode_mp3({file_rate, file_channels}),
+                                 file_rate <= 11025 ? too_low(file_rate) : plays));
     std::mt19937 generator(7);
     std::string noise(size_t{200} * 1024, '\0');
     for (char& byte : noise)
         byte = static_cast<char>(generator() & 0xFF);
     const std::vector<Case> more = {
-        {"average bit rate", bytes(encode_mp3({44100, 2, Mp3Bitrate::average, 96})), plays},
-        {"variable bit rate", bytes(encode_mp3({44100, 2, Mp3Bitrate::variable})), plays},
-        {"free format, 400 kbit/s", bytes(encode_mp3({44100, 2, Mp3Bitrate::free_format, 400})), plays},
-        {"ID3v1 tag", bytes(encode_mp3({44100, 2, Mp3Bitrate::constant, 64, 2, true})), plays},
-        {"small ID3v2 tag", bytes(encode_mp3({44100, 2, Mp3Bitrate::constant, 64, 2, false, true})), plays},
-        {"ID3v2 tag with a 300 KiB picture and ID3v1 tag", bytes(tagged), plays},
-        {"MPEG-2 layer II, 22050 Hz", ffmpeg({"-ar", "22050", "-c:a", "mp2", "-f", "mp2"}), too_low(22050)},
-        {"MPEG-2 layer II, 24000 Hz", ffmpeg({"-ar", "24000", "-c:a", "mp2", "-f", "mp2"}), plays},
-        {"Ogg Vorbis", ffmpeg({"-c:a", "libvorbis", "-f", "ogg"}), refused + "holds no MPEG audio stream"},
-        {"WAV", ffmpeg({"-c:a", "pcm_s16le", "-f", "wav"}), refused + "holds no MPEG audio stream"},
-        {"empty", bytes(""), refused + "is empty"},
-        {"a directory", [](const std::string& path) { mkdir(path.c_str(), 0755); }, refused + "is a directory"},
-        {"a fifo", [](const std::string& path) { mkfifo(path.c_str(), 0644); }, refused + "is not a regular file"},
-        {"200 KiB of random bytes", bytes(noise), refused + "holds no MPEG audio stream"},
-        {"1 KiB of random bytes", bytes(noise.substr(0, 1024)), refused + "holds no MPEG audio stream"},
+        file("average bit rate", encode_mp3({44100, 2, Mp3Bitrate::average, 96}), plays),
+        file("variable bit rate", encode_mp3({44100, 2, Mp3Bitrate::variable}), plays),
+        file("free format, 400 kbit/s", encode_mp3({44100, 2, Mp3Bitrate::free_format, 400}), plays),
+        file("ID3v1 tag", encode_mp3({44100, 2, Mp3Bitrate::constant, 64, 2, true}), plays),
+        file("small ID3v2 tag", encode_mp3({44100, 2, Mp3Bitrate::constant, 64, 2, false, true}), plays),
+        file("ID3v2 tag with a 300 KiB picture and ID3v1 tag", tagged, plays),
+        {"MPEG-2 layer II, 22050 Hz", Made::ffmpeg, "-ar 22050 -c:a mp2 -f mp2", too_low(22050)},
+        {"MPEG-2 layer II, 24000 Hz", Made::ffmpeg, "-ar 24000 -c:a mp2 -f mp2", plays},
+        {"Ogg Vorbis", Made::ffmpeg, "-c:a libvorbis -f ogg", refused + "holds no MPEG audio stream"},
+        {"WAV", Made::ffmpeg, "-c:a pcm_s16le -f wav", refused + "holds no MPEG audio stream"},
+        file("empty", "", refused + "is empty"),
+        {"a directory", Made::directory, "", refused + "is a directory"},
+        {"a fifo", Made::fifo, "", refused + "is not a regular file"},
+        file("200 KiB of random bytes", noise, refused + "holds no MPEG audio stream"),
+        file("1 KiB of random bytes", noise.substr(0, 1024), refused + "holds no MPEG audio stream"),
     };
     cases.insert(cases.end(), more.begin(), more.end());
     expect_each_plays_or_is_refused(cases);
@@ -151,17 +171,18 @@ TEST_F(MusicCorpus, EncodedAndForeignFilesPlayOrAreRefusedAsTheyDeserve)
 TEST_F(MusicCorpus, DamagedFilesPlayOrAreRefusedButNeverStopTheShow)
 {
     std::vector<Case> cases = {
-        {"cut to 3 bytes", bytes(track.substr(0, 3)), refused + "holds no MPEG audio stream"},
-        {"cut inside the info frame", bytes(track.substr(0, 300)), refused + "holds no MPEG audio stream"},
-        {"cut after a few frames", bytes(track.substr(0, 2000)), loader_decides},
-        {"cut to 20 KiB", bytes(track.substr(0, 20 * 1024)), plays},
-        {"cut to 100 KiB", bytes(track.substr(0, 100 * 1024)), plays},
-        {"cut inside the ID3v2 tag", bytes(tagged.substr(0, 100 * 1024)), refused + "holds no MPEG audio stream"},
+        file("cut to 3 bytes", track.substr(0, 3), refused + "holds no MPEG audio stream"),
+        file("cut inside the info frame", track.substr(0, 300), refused + "holds no MPEG audio stream"),
+        file("cut after a few frames", track.substr(0, 2000), loader_decides),
+        file("cut to 20 KiB", track.substr(0, size_t{20} * 1024), plays),
+        file("cut to 100 KiB", track.substr(0, size_t{100} * 1024), plays),
+        file("cut inside the ID3v2 tag", tagged.substr(0, size_t{100} * 1024), refused + "holds no MPEG audio stream"),
     };
     for (const double density : {1e-4, 1e-3, 1e-2, 1e-1})
         for (const unsigned seed : {1u, 2u})
-            cases.push_back({"bytes flipped at density " + std::to_string(density) + ", seed " + std::to_string(seed),
-                             bytes(flipped(track, density, seed)), loader_decides});
+            cases.push_back(file("bytes flipped at density " + std::to_string(density) + ", seed "
+                                     + std::to_string(seed),
+                                 flipped(track, density, seed), loader_decides));
     expect_each_plays_or_is_refused(cases);
 }
 

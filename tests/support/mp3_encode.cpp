@@ -76,7 +76,8 @@ std::string encode_mp3(const Mp3Recipe& recipe)
         const auto count = static_cast<int>(recipe.seconds * recipe.rate);
         std::vector<short> tone(static_cast<size_t>(count));
         for (int i = 0; i < count; ++i)
-            tone[static_cast<size_t>(i)] = static_cast<short>(std::lround(10000 * std::sin(2 * M_PI * 440 * i / recipe.rate)));
+            tone[static_cast<size_t>(i)] =
+                static_cast<short>(std::lround(10000 * std::sin(2 * M_PI * 440 * i / recipe.rate)));
         std::vector<unsigned char> stream(static_cast<size_t>(count) * 5 / 4 + 7200 + 7200);
         const int encoded = lame_encode_buffer(lame, tone.data(), tone.data(), count, stream.data(),
                                                static_cast<int>(stream.size()));
@@ -85,9 +86,11 @@ std::string encode_mp3(const Mp3Recipe& recipe)
         if (flushed >= 0) {
             std::string audio(stream.begin(), stream.begin() + encoded + flushed);
             // The encoder left an empty first frame for its info frame (stream length, seek table, delay).
-            const std::string info = lame_block([&](unsigned char* at, size_t size) { return lame_get_lametag_frame(lame, at, size); });
+            const std::string info =
+                lame_block([&](unsigned char* at, size_t size) { return lame_get_lametag_frame(lame, at, size); });
             audio.replace(0, info.size(), info);
-            file = lame_block([&](unsigned char* at, size_t size) { return lame_get_id3v2_tag(lame, at, size); }) + audio
+            file = lame_block([&](unsigned char* at, size_t size) { return lame_get_id3v2_tag(lame, at, size); })
+                + audio
                 + lame_block([&](unsigned char* at, size_t size) { return lame_get_id3v1_tag(lame, at, size); });
         }
     }

@@ -11,7 +11,7 @@ struct Mp3Recipe {
     int rate = 44100;                             // Hz
     int channels = 2;                             // 1: mono, 2: joint stereo
     Mp3Bitrate bitrate = Mp3Bitrate::constant;
-    int kbps = 64;                                // constant, average and free-format bit rate; a rate every MPEG version has
+    int kbps = 64;                                // constant, average and free-format rate; every MPEG version has 64
     double seconds = 2;
     bool id3v1 = false;
     bool id3v2 = false;
