@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The sanitizer build: builds every target with AddressSanitizer and UndefinedBehaviorSanitizer, runs the unit,
-# audio, config, alloc and GL tests and one whole-show run of the real demo under vclock; fails on any report.
+# audio, config, alloc and GL tests, the demo over the music corpus and one whole-show run of the real demo
+# under vclock; fails on any report.
 # Usage: scripts/sanitize.sh [build dir, default build-asan]. Uses DISPLAY, or starts a private Xvfb.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -29,6 +30,9 @@ echo "sanitizers: unit, config, alloc and GL tests"
 (cd "$build" && LD_PRELOAD="$keep" ctest --output-on-failure -L '^(unit|gl|config)$') || status=1
 echo "sanitizers: audio tests"
 (cd "$build" && LD_PRELOAD="$keep" ctest --output-on-failure -R '^mp3_check_test$') || status=1
+# The demo over the generated corpus of music files (vclock is preloaded after keep_modules).
+echo "sanitizers: the demo over the music corpus"
+(cd "$build" && LD_PRELOAD="$keep" ctest --output-on-failure -R '^faults_MusicCorpus\.') || status=1
 
 # The real demo over the whole show, 0 to 136 s at 4 s steps (35 frames), with its music on the dummy device.
 echo "sanitizers: whole-show run of the demo"

@@ -3,81 +3,91 @@
 
 #include <SDL/SDL.h>
 #include <SDL/SDL_mixer.h>
+#include <fcntl.h>
+#include <mpg123.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <cstdint>
+#include <algorithm>
 #include <cstdio>
-#include <vector>
 
-// Length in bytes of the MPEG audio frame whose 4-byte header starts at h, or 0 if h is no valid header.
-static size_t mpeg_frame_length(const uint8_t* h)
+// The loader's MP3 decoder keeps one decoded frame in a buffer of this many bytes and converts it there, in
+// place, to the device's format (16-bit samples), channels and rate. The bound was found with valgrind on a
+// program that only opens the device, loads and plays a file: MPEG-1, MPEG-2 and MPEG-2.5 streams (layers II
+// and III, mono and stereo) on mono and stereo devices at rates either side of each doubling step; it writes
+// past its buffer exactly where the converted frame needs more than these bytes.
+static const long decoder_buffer_bytes = 8192;
+
+// How many times SDL doubles a frame's samples to bring its rate up to the device's. SDL only ever doubles
+// (a rate near enough is left as it is), and lowering a rate only shrinks the buffer.
+static int rate_doublings(long frame_rate, long device_rate)
 {
-    if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0)
-        return 0;
-    const int version = (h[1] >> 3) & 3;   // 0: 2.5, 2: 2, 3: 1
-    const int layer = (h[1] >> 1) & 3;     // 1: III, 2: II, 3: I
-    const int bitrate_index = h[2] >> 4;
-    const int rate_index = (h[2] >> 2) & 3;
-    if (version == 1 || layer == 0 || bitrate_index == 0 || bitrate_index == 15 || rate_index == 3)
-        return 0;
-
-    static const int kbps[2][3][15] = {
-        {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},   // version 1, layer I
-         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},      // layer II
-         {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},      // layer III
-        {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},      // versions 2 and 2.5, layer I
-         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},           // layers II and III
-         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
-    static const int rates[3] = {44100, 48000, 32000};
-
-    const bool mpeg1 = version == 3;
-    const int bitrate = 1000 * kbps[mpeg1 ? 0 : 1][3 - layer][bitrate_index];
-    const int rate = rates[rate_index] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
-    const int padding = (h[2] >> 1) & 1;
-    if (layer == 3) {
-        const int slots = 12 * bitrate / rate + padding;   // 4-byte slots
-        return static_cast<size_t>(slots) * 4;
-    }
-    const int bytes = ((layer == 1 && !mpeg1) ? 72 : 144) * bitrate / rate + padding;
-    return static_cast<size_t>(bytes);
+    int doublings = 0;
+    for (long rate = frame_rate; rate < device_rate && (rate * 2) / 100 <= device_rate / 100; rate *= 2)
+        ++doublings;
+    return doublings;
 }
 
-std::string mp3_file_problem(const char* path)
+bool frame_overruns_decoder(long samples_per_frame, int frame_channels, long frame_rate, long device_rate,
+                            int device_channels)
+{
+    const long decoded_bytes = samples_per_frame * frame_channels * 2;   // 16-bit samples
+    // The channels are converted first, then the rate is doubled as often as needed.
+    const long converted_bytes = (samples_per_frame * device_channels * 2) << rate_doublings(frame_rate, device_rate);
+    return std::max(decoded_bytes, converted_bytes) > decoder_buffer_bytes;
+}
+
+// Reads the first frame of an MPEG audio stream from fd (tags of any size skipped, free format and every MPEG
+// version and layer understood) and returns its rate, channels and samples per frame; false when the file
+// holds no frame that decodes.
+static bool first_mpeg_frame(int fd, long& rate, int& channels, long& samples_per_frame)
+{
+    static const bool initialised = mpg123_init() == MPG123_OK;
+    if (!initialised)
+        return false;
+    mpg123_handle* decoder = mpg123_new(nullptr, nullptr);
+    if (!decoder)
+        return false;
+    mpg123_param(decoder, MPG123_ADD_FLAGS, MPG123_QUIET, 0);   // the check's verdict is its only output
+    int encoding = 0;
+    off_t frame_number = 0;
+    unsigned char* audio = nullptr;
+    size_t bytes = 0;
+    bool found = mpg123_open_fd(decoder, fd) == MPG123_OK
+        && mpg123_getformat(decoder, &rate, &channels, &encoding) == MPG123_OK
+        && mpg123_decode_frame(decoder, &frame_number, &audio, &bytes) == MPG123_OK;
+    if (found)
+        samples_per_frame = mpg123_spf(decoder);
+    found = found && samples_per_frame > 0;
+    mpg123_close(decoder);
+    mpg123_delete(decoder);
+    return found;
+}
+
+std::string mp3_file_problem(const char* path, int device_rate, int device_channels)
 {
     struct stat info {};
     if (stat(path, &info) != 0)
         return "";   // missing or unreadable: the loader says so
     if (S_ISDIR(info.st_mode))
         return "is a directory";
-    FILE* file = fopen(path, "rb");
-    if (!file)
-        return "";
-    std::vector<uint8_t> head(size_t{256} * 1024);
-    head.resize(fread(head.data(), 1, head.size(), file));
-    fclose(file);
-    if (head.empty())
+    if (!S_ISREG(info.st_mode))
+        return "is not a regular file";   // a fifo or a device would block the loader
+    if (info.st_size == 0)
         return "is empty";
-
-    // Skip an ID3v2 tag; its size is stored in 7-bit bytes.
-    size_t start = 0;
-    if (head.size() >= 10 && head[0] == 'I' && head[1] == 'D' && head[2] == '3')
-        start = 10 + ((head[6] & 0x7Fu) << 21 | (head[7] & 0x7Fu) << 14 | (head[8] & 0x7Fu) << 7 | (head[9] & 0x7Fu));
-
-    // A stream is two frames in a row; a lone sync pattern in random bytes is not.
-    for (size_t at = start; at + 4 <= head.size(); at++) {
-        const size_t length = mpeg_frame_length(&head[at]);
-        if (length == 0)
-            continue;
-        const size_t next = at + length;
-        if (next + 4 > head.size()) {
-            if (next == head.size())
-                return "";   // the file ends with this one whole frame
-            continue;
-        }
-        if (mpeg_frame_length(&head[next]) != 0 && (head[next + 1] & 0xFE) == (head[at + 1] & 0xFE))
-            return "";
-    }
-    return "holds no MPEG audio stream";
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return "";
+    long rate = 0, samples_per_frame = 0;
+    int channels = 0;
+    const bool found = first_mpeg_frame(fd, rate, channels, samples_per_frame);
+    close(fd);
+    if (!found)
+        return "holds no MPEG audio stream";
+    if (frame_overruns_decoder(samples_per_frame, channels, rate, device_rate, device_channels))
+        return "is sampled at " + std::to_string(rate) + " Hz, too low for the " + std::to_string(device_rate)
+            + " Hz audio device";
+    return "";
 }
 
 Mix_Music* open_music()
@@ -86,8 +96,12 @@ Mix_Music* open_music()
         printf("Mix_OpenAudio() failed\n");
         return nullptr;
     }
-    // The loader accepts an empty file, a directory or noise under this name and plays silence without a word.
-    const std::string problem = mp3_file_problem(music_file);
+    // The loader plays an empty file, a directory, noise or another format under this name as silence without
+    // a word, and overruns a buffer on a stream of too low a rate: such files are refused here.
+    int device_rate = 0, device_channels = 0;
+    Uint16 device_format = 0;
+    Mix_QuerySpec(&device_rate, &device_format, &device_channels);
+    const std::string problem = mp3_file_problem(music_file, device_rate, device_channels);
     if (!problem.empty()) {
         printf("Mix_LoadMUS() failed: %s %s\n", music_file, problem.c_str());
         return nullptr;

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <random>
 
 #include "program_run.h"
@@ -14,12 +13,6 @@ namespace {
 
 const char music_name[] = "Tarnhollow_4.mp3";
 const int rate = 44100, channels = 2;   // what the demo asks the audio device for
-
-void write_file(const std::string& path, const std::string& bytes)
-{
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 using MusicFault = DemoRun;
 

@@ -120,7 +120,10 @@ std::string dead_display()
 
 std::vector<std::string> vclock_environment(const std::vector<std::string>& settings)
 {
-    std::vector<std::string> environment = {"LD_PRELOAD=" VCLOCK_LIBRARY, "SDL_AUDIODRIVER=dummy"};
+    // A preload the tests were started with (the sanitizer build's keep_modules) stays ahead of vclock.
+    const char* preload = getenv("LD_PRELOAD");
+    const std::string preloads = preload && *preload ? std::string(preload) + ":" VCLOCK_LIBRARY : VCLOCK_LIBRARY;
+    std::vector<std::string> environment = {"LD_PRELOAD=" + preloads, "SDL_AUDIODRIVER=dummy"};
     environment.insert(environment.end(), std::begin(vclock::all_variables), std::end(vclock::all_variables));
     environment.insert(environment.end(), settings.begin(), settings.end());
     return environment;

@@ -38,8 +38,8 @@ size_t occurrences(const std::string& output, const std::string& text);
 // A display number with no X server behind it.
 std::string dead_display();
 
-// The environment that makes a program run under vclock (LD_PRELOAD, dummy audio, none of vclock's settings
-// inherited) plus the given settings ("VCLOCK_STEP=34000", ...).
+// The environment that makes a program run under vclock (LD_PRELOAD, after any preload already set; dummy audio;
+// none of vclock's settings inherited) plus the given settings ("VCLOCK_STEP=34000", ...).
 std::vector<std::string> vclock_environment(const std::vector<std::string>& settings);
 
 // vclock's log: one entry per swap, and the swap count it reported at exit (-1 if the line is missing).

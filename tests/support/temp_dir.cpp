@@ -1,4 +1,4 @@
-// A fresh temporary folder for a test's files, and reading or testing for a file in it.
+// A fresh temporary folder for a test's files, and reading, writing or testing for a file in it.
 #include "temp_dir.h"
 
 #include <sys/stat.h>
@@ -36,4 +36,10 @@ std::string read_text(const std::string& path)
     std::ostringstream text;
     text << file.rdbuf();
     return text.str();
+}
+
+void write_file(const std::string& path, const std::string& bytes)
+{
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }

@@ -1,4 +1,4 @@
-// A fresh temporary folder for a test's files, and reading or testing for a file in it.
+// A fresh temporary folder for a test's files, and reading, writing or testing for a file in it.
 #pragma once
 
 #include <string>
@@ -15,3 +15,5 @@ struct TempDir {
 
 bool file_exists(const std::string& path);
 std::string read_text(const std::string& path);
+// Writes bytes to path, replacing the file.
+void write_file(const std::string& path, const std::string& bytes);
