@@ -78,10 +78,8 @@ struct Pass {
     void (*run)(float t);
 };
 static const Pass frame_passes[] = {
-    {"clear", [](float) { clear_sample_buffer(); }},
-    {"particles", draw_particles},
-    {"reduce_x", [](float) { reduce_along_x(); }},
-    {"reduce_y", [](float) { reduce_along_y(); }},
+    {"clear", [](float) { clear_sample_buffer(); }},      {"particles", draw_particles},
+    {"reduce_x", [](float) { reduce_along_x(); }},        {"reduce_y", [](float) { reduce_along_y(); }},
     {"display", [](float) { display_filtered_image(); }},
 };
 constexpr size_t pass_count = sizeof frame_passes / sizeof frame_passes[0];
@@ -112,8 +110,7 @@ static std::vector<double> median_pass_ms(float t, int frames)
 }
 
 // GPU time of one piece of work, by a timer query (the software renderer runs it when it is flushed).
-template <typename Work>
-static double gpu_ms(Work work)
+template <typename Work> static double gpu_ms(Work work)
 {
     GLuint query = 0;
     glGenQueries(1, &query);
@@ -170,7 +167,9 @@ static void print_renderer()
     const struct {
         GLenum name;
         const char* label;
-    } strings[] = {{GL_VENDOR, "vendor"}, {GL_RENDERER, "renderer"}, {GL_VERSION, "version"},
+    } strings[] = {{GL_VENDOR, "vendor"},
+                   {GL_RENDERER, "renderer"},
+                   {GL_VERSION, "version"},
                    {GL_SHADING_LANGUAGE_VERSION, "glsl"}};
     for (const auto& string : strings) {
         const char* value = reinterpret_cast<const char*>(glGetString(string.name));

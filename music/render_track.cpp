@@ -18,24 +18,28 @@ namespace {
 // Decoders play an MP3 this many samples late: LAME's encoder delay (576) plus the decoder's synthesis
 // delay (529), measured with ffmpeg and with SDL_mixer's libmad decoder on files without an info tag.
 // The track is handed to the encoder this much early, so that the decoded beats land on the grid.
-constexpr long decoder_delay = 1105;  // samples
+constexpr long decoder_delay = 1105;   // samples
 
-double seconds_since(std::chrono::steady_clock::time_point start) {
+double seconds_since(std::chrono::steady_clock::time_point start)
+{
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-bool write_file(const std::string& path, const void* data, size_t bytes) {
-    std::string tmp = path + ".tmp";  // renamed into place only when complete
+bool write_file(const std::string& path, const void* data, size_t bytes)
+{
+    std::string tmp = path + ".tmp";   // renamed into place only when complete
     FILE* f = std::fopen(tmp.c_str(), "wb");
-    if (!f) return false;
+    if (!f)
+        return false;
     bool ok = std::fwrite(data, 1, bytes, f) == bytes;
     ok = std::fclose(f) == 0 && ok;
     return ok && std::rename(tmp.c_str(), path.c_str()) == 0;
 }
 
-}  // namespace
+}   // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc != 2 && !(argc == 4 && std::strcmp(argv[2], "--raw") == 0)) {
         std::printf("usage: render_track OUT.mp3 [--raw OUT.f32]\n");
         return 2;
@@ -46,7 +50,10 @@ int main(int argc, char** argv) {
     long frames = long(track.l.size());
     if (argc == 4) {
         std::vector<float> interleaved(2 * frames);
-        for (long i = 0; i < frames; ++i) { interleaved[2 * i] = track.l[i]; interleaved[2 * i + 1] = track.r[i]; }
+        for (long i = 0; i < frames; ++i) {
+            interleaved[2 * i] = track.l[i];
+            interleaved[2 * i + 1] = track.r[i];
+        }
         if (!write_file(argv[3], interleaved.data(), interleaved.size() * sizeof(float))) {
             std::printf("render_track: cannot write %s\n", argv[3]);
             return 1;
@@ -67,15 +74,15 @@ int main(int argc, char** argv) {
     lame_set_out_samplerate(lame, music::sample_rate);
     lame_set_num_channels(lame, 2);
     lame_set_mode(lame, JOINT_STEREO);
-    lame_set_brate(lame, 192);  // kbit/s, constant
-    lame_set_quality(lame, 3);  // the LAME command line's default quality
-    lame_set_bWriteVbrTag(lame, 0);  // no info frame: SDL_mixer's decoder would play it as 1152 samples of silence
+    lame_set_brate(lame, 192);        // kbit/s, constant
+    lame_set_quality(lame, 3);        // the LAME command line's default quality
+    lame_set_bWriteVbrTag(lame, 0);   // no info frame: SDL_mixer's decoder would play it as 1152 samples of silence
     lame_set_write_id3tag_automatic(lame, 0);
     if (lame_init_params(lame) < 0) {
         std::printf("render_track: lame_init_params failed\n");
         return 1;
     }
-    std::vector<unsigned char> mp3(size_t(frames * 5 / 4 + 7200) + 16384);  // LAME's worst case, plus the flush
+    std::vector<unsigned char> mp3(size_t(frames * 5 / 4 + 7200) + 16384);   // LAME's worst case, plus the flush
     int n = lame_encode_buffer(lame, left.data(), right.data(), int(frames), mp3.data(), int(mp3.size()));
     int m = n < 0 ? n : lame_encode_flush(lame, mp3.data() + n, int(mp3.size()) - n);
     lame_close(lame);

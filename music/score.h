@@ -7,4 +7,4 @@ namespace music {
 // The finished track at music time (sample 0 = t 0): left and right channels, float, 44.1 kHz.
 Bus render_piece();
 
-}  // namespace music
+}   // namespace music

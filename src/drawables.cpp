@@ -17,7 +17,8 @@ const char title_text[] = "velquorin";
 // The show's batches, kept for the whole run: the draw operations refer to them.
 static Drawable ring, helix, cloud, title;
 
-// Points one attribute at its place in the records of the bound buffer; attributes the program does not read are skipped.
+// Points one attribute at its place in the records of the bound buffer; attributes the program does not read are
+// skipped.
 static bool bind_attribute(GLuint program, const char* name, GLint components, size_t offset)
 {
     const GLint location = glGetAttribLocation(program, name);
@@ -40,8 +41,7 @@ static Drawable create_batch(uint64_t count, GLuint program)
     glBindVertexArray(batch.vertex_array);
     glGenBuffers(1, &batch.buffer);
     glBindBuffer(GL_ARRAY_BUFFER, batch.buffer);
-    glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(count * sizeof(ParticleVertex)), nullptr,
-                 GL_DYNAMIC_DRAW);
+    glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(count * sizeof(ParticleVertex)), nullptr, GL_DYNAMIC_DRAW);
 
     bool array_at_zero = false;
     array_at_zero |= bind_attribute(program, "pos1", 3, offsetof(ParticleVertex, pos1));

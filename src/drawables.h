@@ -9,21 +9,21 @@
 
 // One particle as the vertex stages read it: interleaved, tightly packed floats.
 struct ParticleVertex {
-    float pos1[3];   // scene position at the frame's start
-    float pos2[3];   // scene position a sixtieth of a second later
-    float color[3];  // RGB
-    float size;      // disc radius in screen units before depth attenuation
+    float pos1[3];    // scene position at the frame's start
+    float pos2[3];    // scene position a sixtieth of a second later
+    float color[3];   // RGB
+    float size;       // disc radius in screen units before depth attenuation
 };
 static_assert(sizeof(ParticleVertex) == 40, "ParticleVertex must be 40 bytes");
 
 // A batch of points drawn with one program. Its vertex array keeps the attribute bindings made for it.
 struct Drawable {
-    uint64_t count;          // points drawn per frame
-    GLuint buffer;           // count ParticleVertex records
+    uint64_t count;   // points drawn per frame
+    GLuint buffer;    // count ParticleVertex records
     GLuint program;
-    GLint time_uniform;      // location of "time"
-    GLint window_uniform;    // location of "window", -1 where the program has none
-    GLuint vertex_array;     // this batch's attribute bindings
+    GLint time_uniform;     // location of "time"
+    GLint window_uniform;   // location of "window", -1 where the program has none
+    GLuint vertex_array;    // this batch's attribute bindings
 };
 
 // Draw operations in drawing order, each called once per frame with the elapsed seconds.

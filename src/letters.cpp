@@ -5,6 +5,7 @@
 
 namespace {
 
+// clang-format off
 // Five rows of four cells each; 'x' is lit.
 const char space[] = "    " "    " "    " "    " "    ";
 const char dot[]   = "    " "    " "    " "    " " x  ";
@@ -47,6 +48,7 @@ const std::map<char, const char*> _letters = {   // NOLINT(bugprone-reserved-ide
     {'s', s}, {'t', t}, {'u', u}, {'v', v}, {'w', w}, {'x', x}, {'y', y}, {'z', z},
     {'!', huuto},
 };
+// clang-format on
 
 std::vector<GlyphPoint> numerify(std::string text)
 {

@@ -8,15 +8,14 @@
 namespace experimental {
 
 // A small Rows x Cols matrix of consecutive elements; the font uses 3 x 1 as a point (x, y, z).
-template <typename T, int Rows, int Cols>
-struct matrix {
+template <typename T, int Rows, int Cols> struct matrix {
     T elements[Rows * Cols];
 
     T& operator()(int row, int col) { return elements[row * Cols + col]; }
     const T& operator()(int row, int col) const { return elements[row * Cols + col]; }
 };
 
-}  // namespace experimental
+}   // namespace experimental
 
 using GlyphPoint = experimental::matrix<float, 3, 1>;
 

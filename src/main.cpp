@@ -15,7 +15,7 @@ int main(int, char**)
 
     if (!open_window())   // SDL, the window and its GL context
         return 1;
-    create_show();        // render targets, programs, the four batches in draw_ops, colour clamping off
+    create_show();   // render targets, programs, the four batches in draw_ops, colour clamping off
     start_music();
 
     // The show's clock: milliseconds since the music started.

@@ -19,14 +19,17 @@ GLuint effect3;
 GLuint g1;
 
 const ProgramRecipe program_recipes[program_count] = {
-    {&filter_prog, "vertex", nullptr, "filter"},       {&display_prog, "vertex", nullptr, "display"},
-    {&sample_prog, "transform", "bound", "sample"},    {&effect1, "effect1", "bound", "sample"},
-    {&effect2, "effect2", "bound", "sample"},          {&effect3, "effect3", "bound", "sample"},
+    {&filter_prog, "vertex", nullptr, "filter"},
+    {&display_prog, "vertex", nullptr, "display"},
+    {&sample_prog, "transform", "bound", "sample"},
+    {&effect1, "effect1", "bound", "sample"},
+    {&effect2, "effect2", "bound", "sample"},
+    {&effect3, "effect3", "bound", "sample"},
     {&g1, "greet", "bound", "sample"},
 };
 
 // The embedded stages, in the order of stage_names.
-static const char* const embedded_stages[] = {common_source,  transform_source, bound_source, sample_source,
+static const char* const embedded_stages[] = {common_source,  transform_source, bound_source,   sample_source,
                                               effect1_source, effect2_source,   effect3_source, greet_source,
                                               vertex_source,  filter_source,    display_source};
 static_assert(sizeof embedded_stages / sizeof embedded_stages[0] == stage_count, "one embedded text per stage");

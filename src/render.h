@@ -3,12 +3,12 @@
 
 #include "gl.h"
 
-extern GLuint fbo_sample;     // the sample buffer: 4 x 4 samples per filtered pixel
+extern GLuint fbo_sample;   // the sample buffer: 4 x 4 samples per filtered pixel
 extern GLuint sample_tex;
 extern GLuint depth_sample;
-extern GLuint fbo_x;          // reduced 4:1 along x
+extern GLuint fbo_x;   // reduced 4:1 along x
 extern GLuint fbo_xtex;
-extern GLuint fbo_y;          // reduced 4:1 along y as well: the filtered image
+extern GLuint fbo_y;   // reduced 4:1 along y as well: the filtered image
 extern GLuint fbo_ytex;
 
 // Creates the X target, the Y target and the sample buffer with its depth, in that order.

@@ -53,9 +53,9 @@ static bool first_mpeg_frame(int fd, long& rate, int& channels, long& samples_pe
     off_t frame_number = 0;
     unsigned char* audio = nullptr;
     size_t bytes = 0;
-    bool found = mpg123_open_fd(decoder, fd) == MPG123_OK
-        && mpg123_getformat(decoder, &rate, &channels, &encoding) == MPG123_OK
-        && mpg123_decode_frame(decoder, &frame_number, &audio, &bytes) == MPG123_OK;
+    bool found = mpg123_open_fd(decoder, fd) == MPG123_OK &&
+                 mpg123_getformat(decoder, &rate, &channels, &encoding) == MPG123_OK &&
+                 mpg123_decode_frame(decoder, &frame_number, &audio, &bytes) == MPG123_OK;
     if (found)
         samples_per_frame = mpg123_spf(decoder);
     found = found && samples_per_frame > 0;
@@ -66,7 +66,7 @@ static bool first_mpeg_frame(int fd, long& rate, int& channels, long& samples_pe
 
 std::string mp3_file_problem(const char* path, int device_rate, int device_channels)
 {
-    struct stat info {};
+    struct stat info { };
     if (stat(path, &info) != 0)
         return "";   // missing or unreadable: the loader says so
     if (S_ISDIR(info.st_mode))
@@ -85,8 +85,8 @@ std::string mp3_file_problem(const char* path, int device_rate, int device_chann
     if (!found)
         return "holds no MPEG audio stream";
     if (frame_overruns_decoder(samples_per_frame, channels, rate, device_rate, device_channels))
-        return "is sampled at " + std::to_string(rate) + " Hz, too low for the " + std::to_string(device_rate)
-            + " Hz audio device";
+        return "is sampled at " + std::to_string(rate) + " Hz, too low for the " + std::to_string(device_rate) +
+               " Hz audio device";
     return "";
 }
 

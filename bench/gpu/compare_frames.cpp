@@ -31,7 +31,7 @@ Image read_or_exit(const char* path)
     return image;
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv)
 {

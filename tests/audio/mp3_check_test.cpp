@@ -84,7 +84,6 @@ TEST_F(Mp3Check, RealStreamsPassWholeTaggedOrTruncated)
     write(truncated);
     EXPECT_EQ(mp3_file_problem(path.c_str(), 44100, 2), "") << "a truncated stream still plays what it holds";
 
-
     // An ID3v2 tag of 300 bytes (size in 7-bit bytes: 2 * 128 + 44) whose contents look like a header.
     std::vector<uint8_t> tagged = {'I', 'D', '3', 4, 0, 0, 0, 0, 2, 44};
     tagged.resize(10 + 300, 0xFF);
@@ -119,13 +118,18 @@ TEST_F(Mp3Check, EncodedFilesAreJudgedByTheirFirstFrameAndTheDevice)
         {"12000 Hz stereo", {12000, 2}, 44100, 2, ""},
         {"8000 Hz on a mono device", {8000, 2}, 44100, 1, ""},
         {"8000 Hz on a 31900 Hz device", {8000, 2}, 31900, 2, ""},
-        {"8000 Hz on a 32100 Hz device", {8000, 2}, 32100, 2,
+        {"8000 Hz on a 32100 Hz device",
+         {8000, 2},
+         32100,
+         2,
          "is sampled at 8000 Hz, too low for the 32100 Hz audio device"},
         {"free format, 400 kbit/s", {44100, 2, Mp3Bitrate::free_format, 400}, 44100, 2, ""},
         {"variable bit rate", {44100, 2, Mp3Bitrate::variable}, 44100, 2, ""},
         {"ID3v2 tag with a 300 KiB picture, ID3v1 tag",
          {44100, 2, Mp3Bitrate::constant, 64, 2, true, true, size_t{300} * 1024},
-         44100, 2, ""},
+         44100,
+         2,
+         ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -154,16 +158,16 @@ TEST(DecoderBuffer, OverrunsWhereTheLoaderWasSeenToOverrun)
         bool overruns;
     };
     const Case cases[] = {
-        {576, 2, 8000, 44100, 2, true},     {576, 1, 8000, 44100, 2, true},     {576, 2, 11025, 44100, 2, true},
-        {576, 1, 11025, 44100, 2, true},    {576, 2, 12000, 44100, 2, false},   {576, 1, 12000, 44100, 2, false},
-        {576, 2, 16000, 44100, 2, false},   {576, 2, 8000, 44100, 1, false},    {576, 1, 8000, 44100, 1, false},
-        {576, 2, 8000, 31900, 2, false},    {576, 2, 8000, 32100, 2, true},     {576, 1, 8000, 32100, 2, true},
-        {576, 2, 8000, 63900, 1, false},    {576, 2, 8000, 64100, 1, true},     {576, 1, 8000, 64100, 1, true},
-        {576, 2, 16000, 63900, 2, false},   {576, 2, 16000, 64100, 2, true},    {1152, 2, 32000, 63900, 2, false},
-        {1152, 2, 32000, 64100, 2, true},   {1152, 1, 32000, 64100, 2, true},   {1152, 2, 32000, 127900, 1, false},
-        {1152, 2, 32000, 128100, 1, true},  {1152, 2, 16000, 44100, 2, true},   {1152, 2, 22050, 44100, 2, true},
-        {1152, 2, 24000, 44100, 2, false},  {1152, 1, 16000, 44100, 1, false},  {1152, 1, 16000, 44100, 2, true},
-        {1152, 2, 44100, 44100, 2, false},  {1152, 2, 48000, 44100, 2, false},
+        {576, 2, 8000, 44100, 2, true},    {576, 1, 8000, 44100, 2, true},    {576, 2, 11025, 44100, 2, true},
+        {576, 1, 11025, 44100, 2, true},   {576, 2, 12000, 44100, 2, false},  {576, 1, 12000, 44100, 2, false},
+        {576, 2, 16000, 44100, 2, false},  {576, 2, 8000, 44100, 1, false},   {576, 1, 8000, 44100, 1, false},
+        {576, 2, 8000, 31900, 2, false},   {576, 2, 8000, 32100, 2, true},    {576, 1, 8000, 32100, 2, true},
+        {576, 2, 8000, 63900, 1, false},   {576, 2, 8000, 64100, 1, true},    {576, 1, 8000, 64100, 1, true},
+        {576, 2, 16000, 63900, 2, false},  {576, 2, 16000, 64100, 2, true},   {1152, 2, 32000, 63900, 2, false},
+        {1152, 2, 32000, 64100, 2, true},  {1152, 1, 32000, 64100, 2, true},  {1152, 2, 32000, 127900, 1, false},
+        {1152, 2, 32000, 128100, 1, true}, {1152, 2, 16000, 44100, 2, true},  {1152, 2, 22050, 44100, 2, true},
+        {1152, 2, 24000, 44100, 2, false}, {1152, 1, 16000, 44100, 1, false}, {1152, 1, 16000, 44100, 2, true},
+        {1152, 2, 44100, 44100, 2, false}, {1152, 2, 48000, 44100, 2, false},
     };
     for (const Case& c : cases)
         EXPECT_EQ(frame_overruns_decoder(c.samples, c.channels, c.rate, c.device_rate, c.device_channels), c.overruns)
@@ -176,4 +180,4 @@ TEST_F(Mp3Check, MissingFileIsLeftToTheLoader)
     EXPECT_EQ(mp3_file_problem(path.c_str(), 44100, 2), "") << "the loader reports a missing file with its own message";
 }
 
-}  // namespace
+}   // namespace

@@ -74,8 +74,12 @@ TEST_F(ConfigurationWindow, ReferenceCompilerAcceptsEveryProgram)
     const struct {
         const char* name;
         GLuint program;
-    } programs[] = {{"filter_prog", filter_prog}, {"display_prog", display_prog}, {"sample_prog", sample_prog},
-                    {"effect1", effect1},         {"effect2", effect2},           {"effect3", effect3},
+    } programs[] = {{"filter_prog", filter_prog},
+                    {"display_prog", display_prog},
+                    {"sample_prog", sample_prog},
+                    {"effect1", effect1},
+                    {"effect2", effect2},
+                    {"effect3", effect3},
                     {"g1", g1}};
     TempDir dir;
     for (const auto& [name, program] : programs) {
@@ -97,8 +101,8 @@ TEST_F(ConfigurationWindow, ReferenceCompilerAcceptsEveryProgram)
         EXPECT_GE(attached, 2) << name << " should have its vertex and fragment stages attached";
         const RunResult result = run_program(command, {}, dir.path, 60);
         EXPECT_TRUE(result.exited && result.status == 0)
-            << name << ": glslangValidator should accept every stage and link them, got " << describe(result)
-            << ":\n" << result.output;
+            << name << ": glslangValidator should accept every stage and link them, got " << describe(result) << ":\n"
+            << result.output;
     }
 }
 
@@ -119,9 +123,9 @@ TEST_F(ConfigurationWindow, EmptyFrameIsUniformGreyOverTheWholeWindow)
         if (pixels[i] < 237 || pixels[i] > 239)
             off++;
     const size_t first = 0;
-    EXPECT_EQ(off, 0u) << "every channel of every pixel should be 238 +- 1; e.g. pixel (0, 0) is "
-                       << int(pixels[first]) << "," << int(pixels[first + 1]) << "," << int(pixels[first + 2]);
+    EXPECT_EQ(off, 0u) << "every channel of every pixel should be 238 +- 1; e.g. pixel (0, 0) is " << int(pixels[first])
+                       << "," << int(pixels[first + 1]) << "," << int(pixels[first + 2]);
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
-}  // namespace
+}   // namespace

@@ -15,8 +15,8 @@
 
 namespace {
 
-const double capture_limit = 240;   // seconds of wall time for one capture
-const int width = 960, height = 600; // the default display configuration
+const double capture_limit = 240;      // seconds of wall time for one capture
+const int width = 960, height = 600;   // the default display configuration
 
 // Every video frame (or the single image) of a file, decoded by ffmpeg into RGB frames of the given size.
 std::vector<Frame8> decode_with_ffmpeg(const std::string& path, int width, int height)
@@ -86,7 +86,8 @@ TEST_F(CaptureTool, ShortClipHasTheExpectedFramesTimesAndStreams)
     const RunResult result = capture({"--from", "3.9", "--duration", "0.5", "--fps", "10", "--lossless", "-o",
                                       dir / "clip.mp4", "--log", dir / "clock.log", "--still", "4.0=" + dir / "s.png"});
     ASSERT_TRUE(result.exited && result.status == 0)
-        << "expected exit status 0, got " << describe(result) << "; output:\n" << result.output;
+        << "expected exit status 0, got " << describe(result) << "; output:\n"
+        << result.output;
 
     // The clock log of the video run: frame 0 at t = 0 (thrown away), then the five wanted frames.
     const ClockLog clock = read_clock_log(dir / "clock.log");
@@ -119,7 +120,8 @@ TEST_F(CaptureTool, SoundtrackIsInStepWithThePicture)
     ASSERT_EQ(symlink(MUSIC_FILE, (dir / "Tarnhollow_4.mp3").c_str()), 0);
     const RunResult result = capture({"--from", "3.9", "--duration", "0.5", "--fps", "10", "-o", dir / "clip.mp4"});
     ASSERT_TRUE(result.exited && result.status == 0)
-        << "expected exit status 0, got " << describe(result) << "; output:\n" << result.output;
+        << "expected exit status 0, got " << describe(result) << "; output:\n"
+        << result.output;
     EXPECT_EQ(probe(dir / "clip.mp4", "v:0", "nb_read_frames"), "5") << "expected exactly 5 video frames";
 
     const std::vector<int16_t> recorded = decode_audio(dir / "clip.mp4", 0, 0.5);
@@ -139,7 +141,8 @@ TEST_F(CaptureTool, StillsAreIdenticalAcrossCaptures)
     for (const char* name : {"first.png", "second.png"}) {
         const RunResult result = capture({"--still", "4.4=" + dir / name});
         ASSERT_TRUE(result.exited && result.status == 0)
-            << "expected exit status 0, got " << describe(result) << "; output:\n" << result.output;
+            << "expected exit status 0, got " << describe(result) << "; output:\n"
+            << result.output;
     }
     EXPECT_EQ(first_difference(still("first.png"), still("second.png")), "")
         << "expected two captures of t = 4.4 s to be equal";
@@ -166,7 +169,8 @@ TEST_F(CaptureTool, StillsShowTheTitleTheFlashAndTheRestingScene)
     const RunResult result = capture({"--still", "0.5=" + dir / "title.png", "--still", "4.4=" + dir / "flash.png",
                                       "--still", "3=" + dir / "rest.png"});
     ASSERT_TRUE(result.exited && result.status == 0)
-        << "expected exit status 0, got " << describe(result) << "; output:\n" << result.output;
+        << "expected exit status 0, got " << describe(result) << "; output:\n"
+        << result.output;
     const Frame8 title = still("title.png"), flash = still("flash.png"), rest = still("rest.png");
     ASSERT_FALSE(title.rgb.empty() || flash.rgb.empty() || rest.rgb.empty());
 
@@ -185,9 +189,9 @@ TEST_F(CaptureTool, StillsShowTheTitleTheFlashAndTheRestingScene)
     spot_colour(spot);
     const unsigned char* centre = rest.at(width / 2, height / 2);
     for (int c = 0; c < 3; ++c)
-        EXPECT_NEAR(centre[c], spot[c] * 238, 8) << "centre channel " << c << ": expected the spot's colour rand3(-pi)"
-                                                 << " * 238 = (" << spot[0] * 238 << ", " << spot[1] * 238 << ", "
-                                                 << spot[2] * 238 << ")";
+        EXPECT_NEAR(centre[c], spot[c] * 238, 8)
+            << "centre channel " << c << ": expected the spot's colour rand3(-pi)"
+            << " * 238 = (" << spot[0] * 238 << ", " << spot[1] * 238 << ", " << spot[2] * 238 << ")";
 
     // 4.4 s: the flash's particles cover the view; far less background, many colours that are neither ring nor helix.
     EXPECT_LT(share_near(flash, 238, 238, 238, 4), 0.6) << "expected under 60% background grey at 4.4 s";
@@ -235,7 +239,8 @@ TEST_F(CaptureTool, WrongArgumentsAreRefusedWithoutWritingFiles)
         const RunResult result = capture(c.arguments);
         EXPECT_TRUE(result.exited && result.status == 2) << "expected exit status 2, got " << describe(result);
         EXPECT_NE(result.output.find(c.message), std::string::npos)
-            << "expected the message '" << c.message << "'; output:\n" << result.output;
+            << "expected the message '" << c.message << "'; output:\n"
+            << result.output;
         EXPECT_FALSE(file_exists(out) || file_exists(out + ".partial")) << "expected no video file";
         EXPECT_FALSE(file_exists(dir / "still-000.000.png")) << "expected no still";
     }
@@ -262,7 +267,8 @@ TEST_F(CaptureTool, MissingBinaryFfmpegOrDisplayIsReported)
         const RunResult result = capture(c.arguments, c.environment);
         EXPECT_TRUE(result.exited && result.status == 1) << "expected exit status 1, got " << describe(result);
         EXPECT_NE(result.output.find(c.message), std::string::npos)
-            << "expected the message '" << c.message << "'; output:\n" << result.output;
+            << "expected the message '" << c.message << "'; output:\n"
+            << result.output;
         EXPECT_FALSE(file_exists(out)) << "expected no video file";
     }
 }
@@ -274,9 +280,10 @@ TEST_F(CaptureTool, WorksHeadlessWithItsOwnXvfb)
         GTEST_SKIP() << "Xvfb is not installed";
     const RunResult result = capture({"--still", "3=" + dir / "rest.png"}, {"DISPLAY"});
     ASSERT_TRUE(result.exited && result.status == 0)
-        << "expected exit status 0, got " << describe(result) << "; output:\n" << result.output;
+        << "expected exit status 0, got " << describe(result) << "; output:\n"
+        << result.output;
     const Frame8 rest = still("rest.png");
     EXPECT_GT(share_near(rest, 238, 238, 238, 4), 0.8) << "expected a normal frame: over 80% background grey";
 }
 
-}  // namespace
+}   // namespace

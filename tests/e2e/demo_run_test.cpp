@@ -19,8 +19,8 @@ const double run_limit = 60;   // seconds of wall time for one demo run
 TEST_F(DemoRun, EndsOnFirstFrameWhosePostSwapTimeExceeds136Seconds)
 {
     struct Case {
-        const char* step;      // ms per frame
-        unsigned frames;       // frames shown before the run ends
+        const char* step;   // ms per frame
+        unsigned frames;    // frames shown before the run ends
         const char* why;
     };
     const Case cases[] = {
@@ -34,7 +34,8 @@ TEST_F(DemoRun, EndsOnFirstFrameWhosePostSwapTimeExceeds136Seconds)
         SCOPED_TRACE(std::string("step ") + c.step + " ms: " + c.why);
         const RunResult result = run_demo({std::string("VCLOCK_STEP=") + c.step});
         EXPECT_TRUE(result.exited && result.status == 0)
-            << "expected exit status 0, got " << describe(result) << "; output:\n" << result.output;
+            << "expected exit status 0, got " << describe(result) << "; output:\n"
+            << result.output;
         const ClockLog clock = log();
         EXPECT_EQ(clock.exit_swaps, static_cast<long>(c.frames)) << "expected the run to end after this many frames";
         ASSERT_EQ(clock.swaps.size(), c.frames) << "expected one log line per frame shown";
@@ -109,7 +110,8 @@ TEST_F(DemoRun, MissingMusicFileIsReportedAndTheRunGoesOn)
     const RunResult result = run_demo({"VCLOCK_STEP=34000"});
     EXPECT_TRUE(result.exited && result.status == 0) << "expected exit status 0, got " << describe(result);
     EXPECT_TRUE(has_line(result.output, "Mix_LoadMUS() failed"))
-        << "expected the line 'Mix_LoadMUS() failed'; output:\n" << result.output;
+        << "expected the line 'Mix_LoadMUS() failed'; output:\n"
+        << result.output;
     EXPECT_EQ(log().exit_swaps, 5) << "expected all 5 frames up to 136 s";
 }
 
@@ -126,12 +128,15 @@ TEST_F(DemoRun, NoDisplayGivesOneLineAndStatus1)
     const std::string dead = dead_display();
     const Case cases[] = {
         {{"DISPLAY", "SDL_VIDEODRIVER=x11"}, "SDL_Init() failed: No available video device", "DISPLAY unset, X11 only"},
-        {{"DISPLAY=" + dead, "SDL_VIDEODRIVER=x11"}, "SDL_Init() failed: No available video device",
+        {{"DISPLAY=" + dead, "SDL_VIDEODRIVER=x11"},
+         "SDL_Init() failed: No available video device",
          "DISPLAY names a dead server, X11 only"},
         // No driver chosen: the demo asks for X11 rather than a text-console fallback, with or without a terminal.
-        {{"DISPLAY", "SDL_VIDEODRIVER", "TERM=xterm"}, "SDL_Init() failed: No available video device",
+        {{"DISPLAY", "SDL_VIDEODRIVER", "TERM=xterm"},
+         "SDL_Init() failed: No available video device",
          "DISPLAY unset, no driver chosen"},
-        {{"DISPLAY=" + dead, "SDL_VIDEODRIVER", "TERM"}, "SDL_Init() failed: No available video device",
+        {{"DISPLAY=" + dead, "SDL_VIDEODRIVER", "TERM"},
+         "SDL_Init() failed: No available video device",
          "DISPLAY names a dead server, no driver chosen, no terminal"},
     };
     for (const Case& c : cases) {
@@ -140,15 +145,16 @@ TEST_F(DemoRun, NoDisplayGivesOneLineAndStatus1)
         EXPECT_TRUE(result.exited) << "expected a normal exit, got " << describe(result);
         EXPECT_EQ(result.status, 1) << "expected exit status 1";
         EXPECT_NE(result.output.find(std::string(c.line) + "\n"), std::string::npos)
-            << "expected the line '" << c.line << "'; output:\n" << result.output;
+            << "expected the line '" << c.line << "'; output:\n"
+            << result.output;
     }
 }
 
 // A context older than OpenGL 3.2 / GLSL 1.50 is refused before anything is drawn.
 TEST_F(DemoRun, TooOldOpenGLIsRefused)
 {
-    const RunResult result = run_demo({"VCLOCK_STEP=34000"},
-                                      {"MESA_GL_VERSION_OVERRIDE=3.1", "MESA_GLSL_VERSION_OVERRIDE=140"});
+    const RunResult result =
+        run_demo({"VCLOCK_STEP=34000"}, {"MESA_GL_VERSION_OVERRIDE=3.1", "MESA_GLSL_VERSION_OVERRIDE=140"});
     EXPECT_TRUE(result.exited && result.status == 1) << "expected exit status 1, got " << describe(result);
     const std::string expected = "OpenGL 3.2 with GLSL 1.50 is needed, but this context has OpenGL 3.1";
     const size_t at = result.output.find(expected);
@@ -162,8 +168,8 @@ TEST_F(DemoRun, TooOldOpenGLIsRefused)
 // black in the middle band, the dark red ring, the green helix and the cloud's spot at the centre.
 TEST_F(DemoRun, FirstFrameShowsTheSceneOnGrey)
 {
-    const RunResult result = run_demo({"VCLOCK_STEP=34000", "VCLOCK_EVENTS=1:quit", "VCLOCK_GRAB=" + dir / "f.ppm",
-                                       "VCLOCK_GRAB_FRAMES=0"});
+    const RunResult result =
+        run_demo({"VCLOCK_STEP=34000", "VCLOCK_EVENTS=1:quit", "VCLOCK_GRAB=" + dir / "f.ppm", "VCLOCK_GRAB_FRAMES=0"});
     ASSERT_TRUE(result.exited && result.status == 0) << "expected exit status 0, got " << describe(result);
     const std::vector<Frame8> frames = read_grabbed_frames(dir / "f.ppm");
     ASSERT_EQ(frames.size(), 1u) << "expected exactly frame 0";
@@ -196,4 +202,4 @@ TEST_F(DemoRun, MusicIsPlayedWhenTheFileIsPresent)
     EXPECT_GT(peak_of_run("music.raw"), 1000) << "expected a peak above 1000 of 32767 with the music file";
 }
 
-}  // namespace
+}   // namespace

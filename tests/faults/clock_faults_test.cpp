@@ -4,9 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <thread>
 
@@ -82,7 +82,8 @@ TEST_F(PausedProcess, StoppedAndContinuedTheShowEndsOnTime)
         pauser.join();
 
     EXPECT_TRUE(result.exited && result.status == 0)
-        << "expected exit status 0, got " << describe(result) << "; output:\n" << result.output;
+        << "expected exit status 0, got " << describe(result) << "; output:\n"
+        << result.output;
     ASSERT_TRUE(saw_first_swap && stopped_in_time) << "expected the run to last past 1 s after its second frame";
     EXPECT_TRUE(was_stopped) << "expected the process to be in state T after SIGSTOP";
 
@@ -119,4 +120,4 @@ TEST_F(PausedProcess, StoppedAndContinuedTheShowEndsOnTime)
         << "expected the reading after the frame before the last <= 136 s (else the run went on too long)";
 }
 
-}  // namespace
+}   // namespace

@@ -13,8 +13,8 @@ namespace {
 const char music_name[] = "Tarnhollow_4.mp3";
 const int rate = 44100, channels = 2;   // what the demo asks the audio device for
 const std::string refused = "Mix_LoadMUS() failed: Tarnhollow_4.mp3 ";
-const std::string plays;                      // no line, and sound
-const std::string loader_decides = "either";  // damaged files: played, or refused with a line and silence
+const std::string plays;                       // no line, and sound
+const std::string loader_decides = "either";   // damaged files: played, or refused with a line and silence
 
 std::string too_low(int file_rate)
 {
@@ -28,8 +28,8 @@ enum class Made { bytes, ffmpeg, directory, fifo };
 struct Case {
     std::string what;
     Made made;
-    std::string content;               // the bytes, or ffmpeg's options separated by spaces
-    std::string expected;              // plays, loader_decides, or the line
+    std::string content;    // the bytes, or ffmpeg's options separated by spaces
+    std::string expected;   // plays, loader_decides, or the line
 };
 
 Case file(const std::string& what, const std::string& content, const std::string& expected)
@@ -50,8 +50,8 @@ void make(const Case& c, const std::string& path)
         mkfifo(path.c_str(), 0644);
         break;
     case Made::ffmpeg: {
-        std::vector<std::string> command = {"/usr/bin/ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi",
-                                            "-i", "sine=frequency=440:duration=2"};
+        std::vector<std::string> command = {
+            "/usr/bin/ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i", "sine=frequency=440:duration=2"};
         std::istringstream options(c.content);
         for (std::string option; options >> option;)
             command.push_back(option);
@@ -101,7 +101,8 @@ protected:
             make(c, music);
             const RunResult result = run_demo({"VCLOCK_STEP=34000", "VCLOCK_AUDIO=" + dir / "sound.wav"});
             EXPECT_TRUE(result.exited && result.status == 0)
-                << "expected exit status 0, got " << describe(result) << "; output:\n" << result.output;
+                << "expected exit status 0, got " << describe(result) << "; output:\n"
+                << result.output;
             EXPECT_EQ(log().exit_swaps, 5) << "expected all 5 frames up to 136 s";
 
             const std::vector<int> sound = s16_samples(dir / "sound.wav", wav_header_bytes);
@@ -180,10 +181,10 @@ TEST_F(MusicCorpus, DamagedFilesPlayOrAreRefusedButNeverStopTheShow)
     };
     for (const double density : {1e-4, 1e-3, 1e-2, 1e-1})
         for (const unsigned seed : {1u, 2u})
-            cases.push_back(file("bytes flipped at density " + std::to_string(density) + ", seed "
-                                     + std::to_string(seed),
-                                 flipped(track, density, seed), loader_decides));
+            cases.push_back(
+                file("bytes flipped at density " + std::to_string(density) + ", seed " + std::to_string(seed),
+                     flipped(track, density, seed), loader_decides));
     expect_each_plays_or_is_refused(cases);
 }
 
-}  // namespace
+}   // namespace

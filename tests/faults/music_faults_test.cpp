@@ -21,7 +21,8 @@ using MusicFault = DemoRun;
 void expect_whole_show_with_line(const RunResult& result, int swaps, const std::string& line)
 {
     EXPECT_TRUE(result.exited && result.status == 0)
-        << "expected exit status 0, got " << describe(result) << "; output:\n" << result.output;
+        << "expected exit status 0, got " << describe(result) << "; output:\n"
+        << result.output;
     EXPECT_TRUE(has_line(result.output, line)) << "expected the line '" << line << "'; output:\n" << result.output;
     EXPECT_EQ(occurrences(result.output, "Mix_"), 1u) << "expected one line about the sound; output:\n"
                                                       << result.output;
@@ -81,7 +82,8 @@ TEST_F(MusicFault, TruncatedMusicFilePlaysWhatItHolds)
     write_file(dir / music_name, read_text(MUSIC_FILE).substr(0, size_t{64} * 1024));
     const RunResult result = run_demo(settings);
     EXPECT_TRUE(result.exited && result.status == 0)
-        << "expected exit status 0, got " << describe(result) << "; output:\n" << result.output;
+        << "expected exit status 0, got " << describe(result) << "; output:\n"
+        << result.output;
     EXPECT_EQ(result.output.find("Mix_"), std::string::npos) << "expected no line about the sound; output:\n"
                                                              << result.output;
     EXPECT_EQ(log().exit_swaps, 7) << "expected frames at 0..6 s and 136.001 s";
@@ -170,11 +172,12 @@ TEST_F(MusicFault, EscapeWhileTheMusicStartsEndsAfterOneFrame)
         const RunResult result =
             run_demo({"VCLOCK_STEP=34000", std::string("VCLOCK_EVENTS=") + event}, {}, DEMO_BINARY, 30);
         EXPECT_TRUE(result.exited && result.status == 0)
-            << "expected exit status 0 within 30 s, got " << describe(result) << "; output:\n" << result.output;
+            << "expected exit status 0 within 30 s, got " << describe(result) << "; output:\n"
+            << result.output;
         EXPECT_EQ(result.output.find("Mix_"), std::string::npos) << "expected the music to start quietly; output:\n"
                                                                  << result.output;
         EXPECT_EQ(log().exit_swaps, 1) << "expected the run to end after its first frame";
     }
 }
 
-}  // namespace
+}   // namespace

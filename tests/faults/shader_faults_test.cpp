@@ -15,10 +15,11 @@ using BrokenStage = DemoRun;
 TEST_F(BrokenStage, CompilerLogIsPrintedAndTheOtherBatchesDraw)
 {
     const RunResult result = run_demo({"VCLOCK_STEP=34000", "VCLOCK_GRAB=" + dir / "f.ppm", "VCLOCK_GRAB_FRAMES=0",
-                                  "VCLOCK_GL_ERRORS=" + dir / "gl.txt"},
+                                       "VCLOCK_GL_ERRORS=" + dir / "gl.txt"},
                                       {}, BROKEN_STAGE_BINARY);
     EXPECT_TRUE(result.exited && result.status == 0)
-        << "expected exit status 0, got " << describe(result) << "; output:\n" << result.output;
+        << "expected exit status 0, got " << describe(result) << "; output:\n"
+        << result.output;
     EXPECT_EQ(log().exit_swaps, 5) << "expected all 5 frames up to 136 s (34 s steps)";
 
     size_t error_lines = 0, syntax_lines = 0;
@@ -43,7 +44,8 @@ TEST_F(BrokenStage, CompilerLogIsPrintedAndTheOtherBatchesDraw)
 
     const std::string errors = read_text(dir / "gl.txt");
     EXPECT_NE(errors.find("glGetError 0x0502"), std::string::npos)
-        << "expected GL_INVALID_OPERATION from using the unlinked program; the check wrote:\n" << errors;
+        << "expected GL_INVALID_OPERATION from using the unlinked program; the check wrote:\n"
+        << errors;
 }
 
-}  // namespace
+}   // namespace

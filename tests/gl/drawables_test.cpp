@@ -82,8 +82,8 @@ TEST(Batches, EachBatchDrawsFromItsOwnBuffer)
         const model::Vec3 expected = model::project(0.0, point);   // turntable(0) at time 0
         ASSERT_TRUE(position_matches(drawn[static_cast<size_t>(i)].pos1, expected))
             << "spiral point " << i << " drawn at (" << drawn[static_cast<size_t>(i)].pos1.x << ", "
-            << drawn[static_cast<size_t>(i)].pos1.y << ", " << drawn[static_cast<size_t>(i)].pos1.z
-            << "), expected (" << expected.x << ", " << expected.y << ", " << expected.z << ")";
+            << drawn[static_cast<size_t>(i)].pos1.y << ", " << drawn[static_cast<size_t>(i)].pos1.z << "), expected ("
+            << expected.x << ", " << expected.y << ", " << expected.z << ")";
         ASSERT_EQ(drawn[static_cast<size_t>(i)].size, 0.05f) << "spiral point " << i;
     }
 
@@ -134,7 +134,7 @@ TEST(Batches, IndexDrivenBatchDrawsItsCountOfIndices)
     EXPECT_EQ(bound, 0) << "a draw operation leaves no buffer bound";
 }
 
-}  // namespace
+}   // namespace
 
 // The show's draw list: ring, helix, cloud and title, each operation drawing one quad per particle of its batch.
 // Made again (as after programs are rebuilt), the list is replaced, not extended, and draws the same.

@@ -143,8 +143,8 @@ TEST(Filter, EmptyFrameReachesTheWindowAsUniformGrey)
     size_t not_238 = 0;
     for (unsigned char v : window)
         not_238 += v != 238;
-    EXPECT_EQ(not_238, 0u) << "every channel of every window pixel should be 238; pixel (0, 0) is "
-                           << int(window[0]) << ", " << int(window[1]) << ", " << int(window[2]);
+    EXPECT_EQ(not_238, 0u) << "every channel of every window pixel should be 238; pixel (0, 0) is " << int(window[0])
+                           << ", " << int(window[1]) << ", " << int(window[2]);
 }
 
 TEST(Filter, WrongPassOrderLeavesTheSampleBufferUnreducedAlongY)
@@ -209,7 +209,10 @@ TEST(Display, ScaleOneIsAnExactCopy)
     const std::vector<float> card = fill_test_card();
     display_filtered_image();
     std::string first;
-    EXPECT_EQ(compare_window_with_card(card, [](int i) { return i; }, &first), 0u) << "first difference: " << first;
+    EXPECT_EQ(compare_window_with_card(
+                  card, [](int i) { return i; }, &first),
+              0u)
+        << "first difference: " << first;
 }
 
 TEST(Display, ScaleHalfShowsTwoByTwoBlocks)
@@ -229,9 +232,11 @@ TEST(Display, ScaleHalfShowsTwoByTwoBlocks)
     const std::vector<float> card = fill_test_card();
     with_stand_in(&display_prog, doubled, display_filtered_image);
     std::string first;
-    EXPECT_EQ(compare_window_with_card(card, [](int i) { return i / 2; }, &first), 0u)
+    EXPECT_EQ(compare_window_with_card(
+                  card, [](int i) { return i / 2; }, &first),
+              0u)
         << "each Y texel should fill a 2 x 2 block of window pixels; first difference: " << first;
     glDeleteProgram(doubled);
 }
 
-}  // namespace
+}   // namespace

@@ -24,10 +24,10 @@ constexpr double filter_gain = 0.93484;   // both reduction passes: a fully cove
 constexpr double pixels_per_unit = 300;   // window pixels per screen unit (1200 samples / 4)
 // The reductions read samples up to 2 pixels from a pixel's centre along each axis: a square of that half-width.
 const double footprint = 2.0 * std::sqrt(2.0);   // pixels, centre to the square's corner
-constexpr double position_slack = 0.5;            // pixels: GPU against model position (< 0.2 measured) and rounding
-constexpr double colour_tol = 0.012;              // 8-bit window (0.5 / 255), half-float targets, filter weights
-const double background = filter_gain;            // cleared white through both passes
-constexpr size_t title_cells = 89;                // lit glyph cells of the title these probes were written for
+constexpr double position_slack = 0.5;           // pixels: GPU against model position (< 0.2 measured) and rounding
+constexpr double colour_tol = 0.012;             // 8-bit window (0.5 / 255), half-float targets, filter weights
+const double background = filter_gain;           // cleared white through both passes
+constexpr size_t title_cells = 89;               // lit glyph cells of the title these probes were written for
 
 // A frame of the show, as the window shows it. With DEMO_FRAMES_DIR set, the frames at 0.5, 4.4, 20, 60 and
 // 110 s are also written there as PNG files (the build's `frames` target does that for docs/frames).
@@ -88,8 +88,8 @@ std::vector<Drawn> model_frame(float t)
     }
     const std::vector<model::Particle> cloud_gpu = capture_scene(effect3_source, 200, t);
     for (int k = 0; k < 200; k++)
-        all.push_back(Drawn{model::cloud(k, t, &cloud_gpu[static_cast<size_t>(k)].color), "cloud " + std::to_string(k),
-                            order++});
+        all.push_back(
+            Drawn{model::cloud(k, t, &cloud_gpu[static_cast<size_t>(k)].color), "cloud " + std::to_string(k), order++});
     const auto cells = numerify(title_text);
     for (size_t n = 0; n < cells.size(); n++) {
         const model::Vec3 base{0.03f * cells[n](0, 0), 0.03f * cells[n](1, 0), 0.0};
@@ -204,8 +204,8 @@ void probe_background(const FloatRegion& frame, const std::vector<Drawn>& all, i
     if (intruder) {
         FAIL() << pixel_name(i, j) << " is no background probe: " << intruder->name << " is near";
     }
-    EXPECT_TRUE(probe_near(pixel_name(i, j) + ", background", frame.at(i, j), Rgb{background, background, background},
-                           0.006));
+    EXPECT_TRUE(
+        probe_near(pixel_name(i, j) + ", background", frame.at(i, j), Rgb{background, background, background}, 0.006));
 }
 
 bool is_background(const Rgb& c)
@@ -219,9 +219,8 @@ TEST(ShowFrames, BackgroundIsGreyFarFromTheParticles)
         float time;
         int i, j;
     } table[] = {
-        {0.5f, 20, 20},   {0.5f, 940, 580}, {0.5f, 480, 590}, {3.0f, 20, 580},  {3.0f, 940, 20},
-        {20.0f, 20, 20},  {20.0f, 940, 300}, {60.0f, 20, 300}, {60.0f, 940, 580}, {110.0f, 20, 20},
-        {110.0f, 940, 20},
+        {0.5f, 20, 20},    {0.5f, 940, 580}, {0.5f, 480, 590},  {3.0f, 20, 580},  {3.0f, 940, 20},   {20.0f, 20, 20},
+        {20.0f, 940, 300}, {60.0f, 20, 300}, {60.0f, 940, 580}, {110.0f, 20, 20}, {110.0f, 940, 20},
     };
     for (const auto& row : table) {
         SCOPED_TRACE("time " + std::to_string(row.time));
@@ -388,8 +387,8 @@ TEST(TitleFrames, EveryLitCellIsADarkDotAtHalfASecond)
         EXPECT_TRUE(probe_near(pixel_name(i, j) + " under " + cell.name + ", showing " + front->name, frame.at(i, j),
                                scaled(front->p.color, filter_gain), colour_tol));
     }
-    EXPECT_GE(dots, static_cast<int>(title_cells) - 4) << "black dots; " << covered << " cells lie under a nearer particle, " << mixed
-                        << " on the rim of one";
+    EXPECT_GE(dots, static_cast<int>(title_cells) - 4)
+        << "black dots; " << covered << " cells lie under a nearer particle, " << mixed << " on the rim of one";
 }
 
 TEST(TitleFrames, GapsBetweenLettersStayBackground)
@@ -402,7 +401,8 @@ TEST(TitleFrames, GapsBetweenLettersStayBackground)
     int probed = 0;
     for (int letter = 0; letter + 1 < letters; letter++)
         for (int row = 0; row < 5; row++) {
-            const model::Vec3 gap = model::project(0.0, model::Vec3{0.03f * (5 * letter + 4 - 2.5f * letters), 0.03f * row, 0});
+            const model::Vec3 gap =
+                model::project(0.0, model::Vec3{0.03f * (5 * letter + 4 - 2.5f * letters), 0.03f * row, 0});
             const int i = static_cast<int>(std::floor(to_pixel_x(gap.x)));
             const int j = static_cast<int>(std::floor(to_pixel_y(gap.y)));
             if (first_intruder(all, i, j, nullptr))
@@ -413,8 +413,8 @@ TEST(TitleFrames, GapsBetweenLettersStayBackground)
                                        std::to_string(row),
                                    frame.at(i, j), Rgb{background, background, background}, 0.006));
         }
-    EXPECT_GE(probed, 5 * (letters - 1) * 3 / 4) << "of the " << 5 * (letters - 1)
-                                                 << " gap cells, those no particle of another scene comes near";
+    EXPECT_GE(probed, 5 * (letters - 1) * 3 / 4)
+        << "of the " << 5 * (letters - 1) << " gap cells, those no particle of another scene comes near";
 }
 
 // Dark pixels (every channel below 0.15) in the middle of the image, where the title stands at first.
@@ -443,4 +443,4 @@ TEST(TitleFrames, NoTitlePixelInTheMiddleAtTwoSeconds)
     EXPECT_EQ(dark_pixels_in_the_middle(frame_at(2.0f)), 0) << "at 2 s the title is parked off to the right";
 }
 
-}  // namespace
+}   // namespace

@@ -52,7 +52,7 @@ GLuint compile_stage(GLuint program, GLenum kind, const char* source)
     return shader;
 }
 
-}  // namespace
+}   // namespace
 
 const std::string& program_build_log()
 {
@@ -134,8 +134,8 @@ std::vector<float> read_depth(GLuint framebuffer, int x, int y, int width, int h
         return ::testing::AssertionSuccess();
     std::ostringstream text;
     text.precision(4);
-    text << std::fixed << "probe " << where << ": expected ~(" << expected.r << ", " << expected.g << ", "
-         << expected.b << ") +- " << tol << ", got (" << got.r << ", " << got.g << ", " << got.b << ")";
+    text << std::fixed << "probe " << where << ": expected ~(" << expected.r << ", " << expected.g << ", " << expected.b
+         << ") +- " << tol << ", got (" << got.r << ", " << got.g << ", " << got.b << ")";
     return ::testing::AssertionFailure() << text.str();
 }
 

@@ -13,8 +13,12 @@ struct NamedProgram {
 };
 
 const NamedProgram demo_programs[] = {
-    {"filter_prog", &filter_prog}, {"display_prog", &display_prog}, {"sample_prog", &sample_prog},
-    {"effect1", &effect1},         {"effect2", &effect2},           {"effect3", &effect3},
+    {"filter_prog", &filter_prog},
+    {"display_prog", &display_prog},
+    {"sample_prog", &sample_prog},
+    {"effect1", &effect1},
+    {"effect2", &effect2},
+    {"effect3", &effect3},
     {"g1", &g1},
 };
 
@@ -33,7 +37,8 @@ TEST(Programs, EveryProgramLinks)
             EXPECT_NE(*demo_programs[a].program, *demo_programs[b].program)
                 << demo_programs[a].name << " and " << demo_programs[b].name;
     EXPECT_EQ(program_build_log().find("error"), std::string::npos)
-        << "llvmpipe should report no error while building:\n" << program_build_log();
+        << "llvmpipe should report no error while building:\n"
+        << program_build_log();
 }
 
 TEST(Programs, ParticleProgramsHaveTheirInterface)
@@ -75,20 +80,18 @@ TEST(Programs, BrokenStagesArePrintedInStageOrderAndTheNameIsStillStored)
     EXPECT_LT(v, f) << "vertex before fragment:\n" << printed;
     EXPECT_LT(f, g) << "fragment before geometry:\n" << printed;
     EXPECT_GT(printed.rfind('\n'), g) << "the logs end with a line break";
-    while (glGetError() != GL_NO_ERROR) {
-    }
+    while (glGetError() != GL_NO_ERROR) { }
 }
 
 TEST(Programs, CleanStagesPrintNothing)
 {
     // llvmpipe returns empty logs for a successful compile and link, and printLog prints nothing for them.
     GLuint program = 0;
-    const std::string printed =
-        capture_stdout([&] { init_shader(vertex_source, nullptr, filter_source, &program); });
+    const std::string printed = capture_stdout([&] { init_shader(vertex_source, nullptr, filter_source, &program); });
     EXPECT_EQ(printed, "") << "no log lines for a clean program";
     GLint linked = GL_FALSE;
     glGetProgramiv(program, GL_LINK_STATUS, &linked);
     EXPECT_EQ(linked, GL_TRUE);
 }
 
-}  // namespace
+}   // namespace

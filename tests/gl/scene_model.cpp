@@ -91,7 +91,7 @@ Vec3 cloud_at(float t, const Vec3& seed, double* size)
     return project(angle, Vec3{point.x * 2.0 * r, point.y * 2.0 * r, point.z * 2.0 * r});
 }
 
-}  // namespace
+}   // namespace
 
 double rand(float x, float y)
 {
@@ -185,4 +185,4 @@ double pixel_y(double image_y, int height)
     return (image_y + 1.0) * 0.5 * height;
 }
 
-}  // namespace model
+}   // namespace model

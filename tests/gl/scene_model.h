@@ -16,9 +16,9 @@ struct Particle {
     double size;
 };
 
-constexpr float pi = 3.14159265358979f;       // acos(-1.0) in single precision
+constexpr float pi = 3.14159265358979f;   // acos(-1.0) in single precision
 constexpr float pi2 = pi * 2.0f;
-constexpr float sixtieth = 1.0f / 60.0f;     // seconds between the two ends of a streak
+constexpr float sixtieth = 1.0f / 60.0f;   // seconds between the two ends of a streak
 
 // fract(sin(dot(co, (12.9898, 78.233))) * 43758.5453), with the dot product and the final product in float.
 double rand(float x, float y);
@@ -46,4 +46,4 @@ double title_offset(float t);
 double pixel_x(double image_x, int width);
 double pixel_y(double image_y, int height);
 
-}  // namespace model
+}   // namespace model

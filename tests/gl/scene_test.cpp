@@ -15,7 +15,8 @@
 namespace {
 
 constexpr double spot_radius = 0.001;   // points on the viewing axis land within this of the centre
-constexpr double hash_tol = 1.0 / 256;  // one float ulp of sin (6e-8) times 43758.5453, rounded up to the product's ulp
+// One float ulp of sin (6e-8) times 43758.5453, rounded up to the product's ulp.
+constexpr double hash_tol = 1.0 / 256;
 
 struct Scene {
     const char* name;
@@ -100,9 +101,9 @@ void expect_scene_matches_model(const Scene& scene, float time)
         const bool flash1 = &scene == &cloud && in_flash(time);
         const bool flash2 = &scene == &cloud && in_flash(time + model::sixtieth);
         const bool ok = colour_ok && position_matches(g.pos1, m.pos1, flash1) &&
-                        position_matches(g.pos2, m.pos2, flash2) &&
-                        g.color.x == static_cast<float>(m.color.x) && g.color.y == static_cast<float>(m.color.y) &&
-                        g.color.z == static_cast<float>(m.color.z) && g.size == static_cast<float>(m.size);
+                        position_matches(g.pos2, m.pos2, flash2) && g.color.x == static_cast<float>(m.color.x) &&
+                        g.color.y == static_cast<float>(m.color.y) && g.color.z == static_cast<float>(m.color.z) &&
+                        g.size == static_cast<float>(m.size);
         if (!ok && wrong++ == 0)
             first = "particle " + std::to_string(k) + ": GPU pos1 " + vec(g.pos1) + " pos2 " + vec(g.pos2) +
                     " colour " + vec(g.color) + " size " + std::to_string(g.size) + "; model pos1 " + vec(m.pos1) +
@@ -119,33 +120,60 @@ struct Moment {
     const char* what;
 };
 const Moment timeline[] = {
-    {4.28f, "both ends before the flash"},   {4.29f, "only the second end in the flash"},
-    {4.3f, "at the flash's start"},          {4.305f, "in the flash"},
-    {4.38f, "flash rising"},                 {4.39f, "second end past the flash's peak"},
-    {4.4f, "flash at full width"},           {4.405f, "flash falling"},
-    {4.48f, "both ends in the flash"},       {4.49f, "only the first end in the flash"},
-    {4.5f, "at the flash's end"},            {4.505f, "after the flash"},
-    {8.98f, "both ends before the cube"},    {8.99f, "only the second end in the cube"},
-    {9.0f, "at the cube's start"},           {9.005f, "cube growing"},
-    {9.18f, "both ends before the waves"},   {9.19f, "only the second end with waves"},
-    {9.2f, "at the waves' start"},           {9.205f, "waves"},
-    {9.48f, "cube still growing"},           {9.49f, "only the second end at full width"},
-    {9.5f, "at full width"},                 {9.505f, "full width"},
-    {35.48f, "full width"},                  {35.49f, "only the second end shrinking"},
-    {35.5f, "at the shrink's start"},        {35.505f, "cube shrinking"},
-    {35.98f, "cube nearly gone"},            {35.99f, "second end at the ribbon's gap"},
-    {36.0f, "at 36: spot, then ribbon"},     {36.005f, "ribbon"},
-    {36.98f, "both ends before the slow part"}, {36.99f, "only the second end slow"},
-    {37.0f, "at the slow part's start"},     {37.005f, "slow part"},
-    {94.98f, "both ends before the return"}, {94.99f, "only the second end returned"},
-    {95.0f, "at the return"},                {95.005f, "returned"},
-    {0.0f, "start"},                         {0.5f, "title in place"},
-    {2.0f, "before the flash"},              {3.0f, "spot"},
-    {7.0f, "spot"},                          {20.0f, "cube"},
-    {50.0f, "ribbon"},                       {60.0f, "ribbon"},
-    {80.0f, "ribbon"},                       {100.0f, "late cube"},
-    {110.0f, "late cube"},                   {120.0f, "late cube"},
-    {130.0f, "late cube"},                   {135.99f, "last frame"},
+    {4.28f, "both ends before the flash"},
+    {4.29f, "only the second end in the flash"},
+    {4.3f, "at the flash's start"},
+    {4.305f, "in the flash"},
+    {4.38f, "flash rising"},
+    {4.39f, "second end past the flash's peak"},
+    {4.4f, "flash at full width"},
+    {4.405f, "flash falling"},
+    {4.48f, "both ends in the flash"},
+    {4.49f, "only the first end in the flash"},
+    {4.5f, "at the flash's end"},
+    {4.505f, "after the flash"},
+    {8.98f, "both ends before the cube"},
+    {8.99f, "only the second end in the cube"},
+    {9.0f, "at the cube's start"},
+    {9.005f, "cube growing"},
+    {9.18f, "both ends before the waves"},
+    {9.19f, "only the second end with waves"},
+    {9.2f, "at the waves' start"},
+    {9.205f, "waves"},
+    {9.48f, "cube still growing"},
+    {9.49f, "only the second end at full width"},
+    {9.5f, "at full width"},
+    {9.505f, "full width"},
+    {35.48f, "full width"},
+    {35.49f, "only the second end shrinking"},
+    {35.5f, "at the shrink's start"},
+    {35.505f, "cube shrinking"},
+    {35.98f, "cube nearly gone"},
+    {35.99f, "second end at the ribbon's gap"},
+    {36.0f, "at 36: spot, then ribbon"},
+    {36.005f, "ribbon"},
+    {36.98f, "both ends before the slow part"},
+    {36.99f, "only the second end slow"},
+    {37.0f, "at the slow part's start"},
+    {37.005f, "slow part"},
+    {94.98f, "both ends before the return"},
+    {94.99f, "only the second end returned"},
+    {95.0f, "at the return"},
+    {95.005f, "returned"},
+    {0.0f, "start"},
+    {0.5f, "title in place"},
+    {2.0f, "before the flash"},
+    {3.0f, "spot"},
+    {7.0f, "spot"},
+    {20.0f, "cube"},
+    {50.0f, "ribbon"},
+    {60.0f, "ribbon"},
+    {80.0f, "ribbon"},
+    {100.0f, "late cube"},
+    {110.0f, "late cube"},
+    {120.0f, "late cube"},
+    {130.0f, "late cube"},
+    {135.99f, "last frame"},
     {136.0f, "end of the run"},
 };
 
@@ -275,4 +303,4 @@ TEST(Hash, ParameterIsExactAndRand3AgreesWithinItsTolerance)
     EXPECT_EQ(vec(model::rand3(0.0f)), vec(model::Vec3{0, 0, 0}));
 }
 
-}  // namespace
+}   // namespace

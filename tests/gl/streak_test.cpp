@@ -49,8 +49,8 @@ GLuint streak_program()
 ParticleVertex particle(double x1, double y1, double x2, double y2, double depth, double size, const Rgb& colour)
 {
     const auto f = [](double v) { return static_cast<float>(v); };
-    return ParticleVertex{{f(x1), f(y1), f(depth)}, {f(x2), f(y2), f(depth)},
-                          {f(colour.r), f(colour.g), f(colour.b)}, f(size)};
+    return ParticleVertex{
+        {f(x1), f(y1), f(depth)}, {f(x2), f(y2), f(depth)}, {f(colour.r), f(colour.g), f(colour.b)}, f(size)};
 }
 
 ParticleVertex still(double x, double y, double depth, double size, const Rgb& colour)
@@ -130,8 +130,7 @@ const Rgb blue{0.2, 0.4, 0.8};
 
 // Compares every sample of a region with what a rule expects; samples within rim_margin of an edge are skipped.
 // expect(i, j, &colour) returns false for samples it leaves out.
-template <typename Rule>
-void expect_region(const FloatRegion& image, const std::string& what, Rule expect)
+template <typename Rule> void expect_region(const FloatRegion& image, const std::string& what, Rule expect)
 {
     size_t wrong = 0, checked = 0;
     std::string first;
@@ -163,7 +162,7 @@ TEST(Streak, StillParticleIsASharpDisc)
         bool hit;
     };
     const Probe rim[] = {
-        {2171, 960, true}, {2172, 960, false}, {2052, 960, true}, {2051, 960, false},
+        {2171, 960, true},  {2172, 960, false},  {2052, 960, true}, {2051, 960, false},
         {2112, 1019, true}, {2112, 1020, false}, {2112, 900, true}, {2112, 899, false},
     };
     for (const Probe& p : rim) {
@@ -240,9 +239,9 @@ TEST(Streak, MovingParticleLeavesAStreakAsDenseAsItsDwellTime)
 TEST(Streak, ParticlesAtDepthOneOrOfSizeZeroDrawNothing)
 {
     const Drawable invisible = batch_of({
-        still(-0.5, -0.5, 1.0, 0.1, red),    // radius 0.1 * (1 - 1) = 0
-        still(0.0, -0.5, 1.3, 0.1, red),     // beyond depth 1: negative radius, clipped
-        still(0.5, -0.5, 0.5, 0.0, red),     // size 0
+        still(-0.5, -0.5, 1.0, 0.1, red),               // radius 0.1 * (1 - 1) = 0
+        still(0.0, -0.5, 1.3, 0.1, red),                // beyond depth 1: negative radius, clipped
+        still(0.5, -0.5, 0.5, 0.0, red),                // size 0
         particle(-0.5, 0.5, 0.5, 0.5, 0.5, 0.0, red),   // size 0, moving
     });
     GLuint query = 0;
@@ -336,7 +335,7 @@ TEST(Streak, MissesNeverChangeASample)
 {
     // A far red disc first; then a nearer blue particle whose quad (half-width 0.035 in image units, 1.6 times
     // the disc's radius along x) reaches over the red disc and the white background where its disc does not.
-    const Drawable far_red = batch_of({still(0.5, -0.5, 0.8, 0.5, red)});   // radius 0.1
+    const Drawable far_red = batch_of({still(0.5, -0.5, 0.8, 0.5, red)});        // radius 0.1
     const Drawable near_blue = batch_of({still(0.56, -0.5, 0.3, 0.05, blue)});   // radius 0.035
     const Region r = around(0.53, -0.5, 150);
 
@@ -373,8 +372,8 @@ TEST(Streak, MissesNeverChangeASample)
                 if ((a.r != b.r || a.g != b.g || a.b != b.b || depth_after[n] != depth_before[n]) && changed++ == 0)
                     first = at(i, j) + ": before (" + std::to_string(b.r) + ", " + std::to_string(b.g) + ", " +
                             std::to_string(b.b) + ") depth " + std::to_string(depth_before[n]) + ", after (" +
-                            std::to_string(a.r) + ", " + std::to_string(a.g) + ", " + std::to_string(a.b) +
-                            ") depth " + std::to_string(depth_after[n]);
+                            std::to_string(a.r) + ", " + std::to_string(a.g) + ", " + std::to_string(a.b) + ") depth " +
+                            std::to_string(depth_after[n]);
             }
         }
     EXPECT_EQ(changed, 0u) << "samples the blue disc misses keep colour and depth; first change: " << first;
@@ -383,4 +382,4 @@ TEST(Streak, MissesNeverChangeASample)
         << "the fragment stage ran on the missed samples too (" << hits << " hits, " << missed << " misses)";
 }
 
-}  // namespace
+}   // namespace

@@ -49,8 +49,7 @@ TEST(Title, TextOfSpacesMakesAnEmptyBatchThatDrawsNothing)
     const std::string printed = capture_stdout([&] { empty = generate_greet("     ", g1); });
     EXPECT_EQ(empty.count, 0u);
     EXPECT_TRUE(printed.empty() || printed == "Error: glMapBuffer() failed\n") << "printed: " << printed;
-    while (glGetError() != GL_NO_ERROR) {
-    }
+    while (glGetError() != GL_NO_ERROR) { }
     EXPECT_EQ(count_primitives([&] { draw_batch(empty, 0.5f); }), 0u) << "no points, so no quads";
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR)) << "drawing an empty batch is no error";
 }
@@ -65,9 +64,9 @@ TEST(Title, StandsThenLeavesLeftThenParksRight)
     } table[] = {
         {0.0f, 0, 0},
         {0.5f, 0, 0},
-        {1.0f, 0, -0.0032593},        // u = 1/30 a sixtieth later
-        {1.25f, -0.5, -0.5499259},    // u = 1/2, then 8/15
-        {1.4999f, -0.9999999, 1},     // almost gone left; a sixtieth later parked right: the streak spans the jump
+        {1.0f, 0, -0.0032593},       // u = 1/30 a sixtieth later
+        {1.25f, -0.5, -0.5499259},   // u = 1/2, then 8/15
+        {1.4999f, -0.9999999, 1},    // almost gone left; a sixtieth later parked right: the streak spans the jump
         {1.5f, 1, 1},
         {2.0f, 1, 1},
         {100.0f, 1, 1},
@@ -84,11 +83,11 @@ TEST(Title, StandsThenLeavesLeftThenParksRight)
             const model::Vec3 at1 = model::project(0.0, model::Vec3{x + 4 * row.off1, y, 0});
             const model::Vec3 at2 = model::project(0.0, model::Vec3{x + 4 * row.off2, y, 0});
             ASSERT_TRUE(position_matches(gpu[n].pos1, at1))
-                << "time " << row.time << " cell " << n << " pos1 (" << gpu[n].pos1.x << ", " << gpu[n].pos1.y
-                << ", " << gpu[n].pos1.z << "), expected (" << at1.x << ", " << at1.y << ", " << at1.z << ")";
+                << "time " << row.time << " cell " << n << " pos1 (" << gpu[n].pos1.x << ", " << gpu[n].pos1.y << ", "
+                << gpu[n].pos1.z << "), expected (" << at1.x << ", " << at1.y << ", " << at1.z << ")";
             ASSERT_TRUE(position_matches(gpu[n].pos2, at2))
-                << "time " << row.time << " cell " << n << " pos2 (" << gpu[n].pos2.x << ", " << gpu[n].pos2.y
-                << ", " << gpu[n].pos2.z << "), expected (" << at2.x << ", " << at2.y << ", " << at2.z << ")";
+                << "time " << row.time << " cell " << n << " pos2 (" << gpu[n].pos2.x << ", " << gpu[n].pos2.y << ", "
+                << gpu[n].pos2.z << "), expected (" << at2.x << ", " << at2.y << ", " << at2.z << ")";
             ASSERT_EQ(gpu[n].size, 0.05f);
             ASSERT_EQ(gpu[n].color.x, 0.0);
         }
@@ -100,4 +99,4 @@ TEST(Title, StandsThenLeavesLeftThenParksRight)
     EXPECT_GT(standing.back().pos1.x, 0.4) << "the n's right edge";
 }
 
-}  // namespace
+}   // namespace

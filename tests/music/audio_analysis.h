@@ -7,7 +7,7 @@
 
 namespace audio {
 
-constexpr int rate = 44100;  // samples per second
+constexpr int rate = 44100;   // samples per second
 
 struct Stereo {
     std::vector<float> l, r;
@@ -15,14 +15,14 @@ struct Stereo {
 };
 
 Stereo from_interleaved(const std::vector<float>& samples);
-Stereo decode_with_ffmpeg(const std::string& ffmpeg, const std::string& mp3);  // float, unclamped
-Stereo decode_with_sdl_mixer(const std::string& mp3);                          // 16-bit, as the demo hears it
+Stereo decode_with_ffmpeg(const std::string& ffmpeg, const std::string& mp3);   // float, unclamped
+Stereo decode_with_sdl_mixer(const std::string& mp3);                           // 16-bit, as the demo hears it
 std::vector<float> read_floats(const std::string& path);
 std::vector<char> read_bytes(const std::string& path);
 
 std::vector<float> mono(const Stereo& s);
 float peak(const Stereo& s);                                           // largest |sample|, linear
-double rms(const std::vector<float>& x, double from_s, double to_s);  // linear
+double rms(const std::vector<float>& x, double from_s, double to_s);   // linear
 double to_db(double linear);
 // Longest stretch, in seconds, of consecutive 10 ms blocks quieter than `floor_db` dBFS within [0, until_s).
 double longest_silence(const std::vector<float>& x, double until_s, double floor_db);
@@ -30,7 +30,7 @@ double longest_silence(const std::vector<float>& x, double until_s, double floor
 // Onset strength: spectral flux of log-compressed magnitudes, one value every `hop` samples; value i
 // describes the change that ends in the frame centred on `time(i)`.
 struct Onsets {
-    static constexpr int frame = 512, hop = 128;  // samples
+    static constexpr int frame = 512, hop = 128;   // samples
     std::vector<float> strength;
     double time(double i) const { return (i * hop + frame / 2.0) / rate; }
     double index(double t) const { return (t * rate - frame / 2.0) / hop; }
@@ -46,4 +46,4 @@ float max_strength(const Onsets& o, double from_s, double to_s);
 // Lag (samples) in [-max_lag, max_lag] at which b[i + lag] best matches a[i] over [from, from + len).
 long best_lag(const std::vector<float>& a, const std::vector<float>& b, long from, long len, long max_lag);
 
-}  // namespace audio
+}   // namespace audio

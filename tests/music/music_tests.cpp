@@ -20,28 +20,35 @@ using namespace audio;
 
 namespace {
 
-constexpr double beat_s = 2 * M_PI / 15;  // seconds per beat: the picture's pulse bcos(0.1, 15 t)
+constexpr double beat_s = 2 * M_PI / 15;   // seconds per beat: the picture's pulse bcos(0.1, 15 t)
 
-const Stereo& track() {
+const Stereo& track()
+{
     static const Stereo s = decode_with_ffmpeg(FFMPEG, SOUNDTRACK_MP3);
     return s;
 }
-const std::vector<float>& track_mono() {
+const std::vector<float>& track_mono()
+{
     static const std::vector<float> m = mono(track());
     return m;
 }
-const Onsets& onsets() {
+const Onsets& onsets()
+{
     static const Onsets o = onset_strength(track_mono());
     return o;
 }
 
 // The stretches in which the kick plays on every beat: main groove and return.
-bool in_groove(double t) { return (t > 10 && t < 36) || (t > 96 && t < 135); }
+bool in_groove(double t)
+{
+    return (t > 10 && t < 36) || (t > 96 && t < 135);
+}
 
 // The onset found for every beat 2πk/15 of the groove: the strongest within ±60 ms of it, which stays
 // clear of the neighbouring sixteenths (105 ms away).
-std::vector<std::pair<double, float>> beat_onsets() {
-    std::vector<std::pair<double, float>> found;  // (offset from the grid in seconds, strength)
+std::vector<std::pair<double, float>> beat_onsets()
+{
+    std::vector<std::pair<double, float>> found;   // (offset from the grid in seconds, strength)
     for (int k = 0; k * beat_s < 136; ++k)
         if (in_groove(k * beat_s)) {
             auto [t, strength] = strongest_onset(onsets(), k * beat_s, 0.06);
@@ -51,41 +58,54 @@ std::vector<std::pair<double, float>> beat_onsets() {
 }
 
 // Energy of a over [from_s, to_s), and of the difference a - b there.
-double energy(const std::vector<float>& a, double from_s, double to_s) {
+double energy(const std::vector<float>& a, double from_s, double to_s)
+{
     double sum = 0;
-    for (long i = long(from_s * rate); i < long(to_s * rate); ++i) sum += double(a[i]) * a[i];
+    for (long i = long(from_s * rate); i < long(to_s * rate); ++i)
+        sum += double(a[i]) * a[i];
     return sum;
 }
-double difference_energy(const std::vector<float>& a, const std::vector<float>& b, double from_s, double to_s) {
+double difference_energy(const std::vector<float>& a, const std::vector<float>& b, double from_s, double to_s)
+{
     double sum = 0;
-    for (long i = long(from_s * rate); i < long(to_s * rate); ++i) sum += (double(a[i]) - b[i]) * (double(a[i]) - b[i]);
+    for (long i = long(from_s * rate); i < long(to_s * rate); ++i)
+        sum += (double(a[i]) - b[i]) * (double(a[i]) - b[i]);
     return sum;
 }
 
-float median(std::vector<float> v) {
+float median(std::vector<float> v)
+{
     std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
     return v[v.size() / 2];
 }
 
 // A scratch folder for fresh renders, removed when the test program ends.
-const TempDir& scratch() {
+const TempDir& scratch()
+{
     static const TempDir s;
     return s;
 }
 
 // Runs the renderer; returns its exit status, and its output line in `said`.
-int render(const std::string& args, std::string& said) {
+int render(const std::string& args, std::string& said)
+{
     std::string cmd = std::string(RENDER_TRACK) + " " + args + " 2>&1";
     FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return -1;
+    if (!p)
+        return -1;
     char buf[512];
-    while (std::fgets(buf, sizeof buf, p)) said += buf;
+    while (std::fgets(buf, sizeof buf, p))
+        said += buf;
     return pclose(p);
 }
 
 // One fresh render with the music-time PCM beside it, shared by the alignment and determinism tests.
-struct FreshRender { std::string mp3, raw, said; int status; };
-const FreshRender& fresh_render() {
+struct FreshRender {
+    std::string mp3, raw, said;
+    int status;
+};
+const FreshRender& fresh_render()
+{
     static FreshRender r = [] {
         FreshRender f{scratch() / "first.mp3", scratch() / "first.f32", "", 0};
         f.status = render(f.mp3 + " --raw " + f.raw, f.said);
@@ -94,31 +114,37 @@ const FreshRender& fresh_render() {
     return r;
 }
 
-}  // namespace
+}   // namespace
 
-TEST(Track, LastsFrom136To150Seconds) {
+TEST(Track, LastsFrom136To150Seconds)
+{
     ASSERT_FALSE(track().l.empty()) << "ffmpeg decoded nothing from " << SOUNDTRACK_MP3;
-    EXPECT_GE(track().seconds(), 136.0) << "decoded length " << track().seconds() << " s; expected at least the demo's 136 s";
+    EXPECT_GE(track().seconds(), 136.0) << "decoded length " << track().seconds()
+                                        << " s; expected at least the demo's 136 s";
     EXPECT_LT(track().seconds(), 150.0) << "decoded length " << track().seconds() << " s; expected under 150 s";
 }
 
-TEST(Track, PeaksAtOrBelowMinus0_3dBFS) {
+TEST(Track, PeaksAtOrBelowMinus0_3dBFS)
+{
     double p = to_db(peak(track()));
     EXPECT_LE(p, -0.3) << "decoded peak " << p << " dBFS; expected at most -0.3 dBFS (no clipping)";
     EXPECT_GE(p, -6.0) << "decoded peak " << p << " dBFS; expected a track mastered to within 6 dB of full scale";
 }
 
-TEST(Track, NeverSilentForHalfASecondBefore136s) {
+TEST(Track, NeverSilentForHalfASecondBefore136s)
+{
     double longest = longest_silence(track_mono(), 136.0, -60.0);
     EXPECT_LE(longest, 0.5) << "longest run of 10 ms blocks below -60 dBFS before 136 s: " << longest
                             << " s; expected at most 0.5 s";
 }
 
-TEST(Beat, OnsetAutocorrelationPeaksAtTheBeatPeriod) {
+TEST(Beat, OnsetAutocorrelationPeaksAtTheBeatPeriod)
+{
     // Lags from 0.15 s to 1 s hold the beat (0.4189 s), its half (0.2094 s) and its double (0.8378 s).
     double lag = autocorrelation_peak(onsets(), 0.15, 1.0);
     bool near_beat = false;
-    for (double multiple : {0.5, 1.0, 2.0}) near_beat |= std::fabs(lag - multiple * beat_s) <= 0.01 * multiple * beat_s;
+    for (double multiple : {0.5, 1.0, 2.0})
+        near_beat |= std::fabs(lag - multiple * beat_s) <= 0.01 * multiple * beat_s;
     EXPECT_TRUE(near_beat) << "onset autocorrelation peaks at " << lag
                            << " s; expected 0.4189 s ±1 %, or 0.2094 s or 0.8378 s ±1 %";
     // Between a third and two thirds of a second only the beat itself qualifies.
@@ -126,7 +152,8 @@ TEST(Beat, OnsetAutocorrelationPeaksAtTheBeatPeriod) {
     EXPECT_NEAR(beat_lag, beat_s, 0.01 * beat_s) << "expected the beat period 2π/15 s";
 }
 
-TEST(Beat, OnsetsSitOnTheGrid) {
+TEST(Beat, OnsetsSitOnTheGrid)
+{
     std::vector<std::pair<double, float>> found = beat_onsets();
     ASSERT_GT(found.size(), 150u) << "expected about 155 beats between 10-36 s and 96-135 s";
     double sum_abs = 0, sum = 0;
@@ -136,19 +163,21 @@ TEST(Beat, OnsetsSitOnTheGrid) {
         sum += offset;
         strengths.push_back(strength);
     }
-    EXPECT_LE(sum_abs / found.size(), 0.020) << "mean |onset - 2πk/15| = " << 1000 * sum_abs / found.size()
-                                              << " ms (mean signed " << 1000 * sum / found.size()
-                                              << " ms); expected at most 20 ms";
+    EXPECT_LE(sum_abs / found.size(), 0.020)
+        << "mean |onset - 2πk/15| = " << 1000 * sum_abs / found.size() << " ms (mean signed "
+        << 1000 * sum / found.size() << " ms); expected at most 20 ms";
     // The onsets found on the beats are hits, not the background: their median strength is well above
     // the median strength of all frames of the groove.
     std::vector<float> all;
     for (size_t i = 0; i < onsets().strength.size(); ++i)
-        if (in_groove(onsets().time(i))) all.push_back(onsets().strength[i]);
-    EXPECT_GE(median(strengths), 3 * median(all)) << "median on-beat onset strength " << median(strengths)
-                                                   << ", median of all groove frames " << median(all);
+        if (in_groove(onsets().time(i)))
+            all.push_back(onsets().strength[i]);
+    EXPECT_GE(median(strengths), 3 * median(all))
+        << "median on-beat onset strength " << median(strengths) << ", median of all groove frames " << median(all);
 }
 
-TEST(Sections, CalmSectionIsClearlyQuieter) {
+TEST(Sections, CalmSectionIsClearlyQuieter)
+{
     double groove = to_db(rms(track_mono(), 10, 36)), calm = to_db(rms(track_mono(), 37, 95)),
            back = to_db(rms(track_mono(), 96, 135));
     EXPECT_LE(calm, groove - 6) << "RMS 37-95 s: " << calm << " dB, 10-36 s: " << groove << " dB; expected 6 dB lower";
@@ -157,12 +186,17 @@ TEST(Sections, CalmSectionIsClearlyQuieter) {
                                   << " dB; expected the return at least 0.5 dB louder than the first groove";
 }
 
-TEST(Sections, StrongOnsetsOnTheFlashAndTheDrop) {
-    const struct { double t; const char* cue; } cues[] = {{4.4, "the flash"}, {9.0, "the cube appearing"}};
+TEST(Sections, StrongOnsetsOnTheFlashAndTheDrop)
+{
+    const struct {
+        double t;
+        const char* cue;
+    } cues[] = {{4.4, "the flash"}, {9.0, "the cube appearing"}};
     float typical_beat = 0;
     {
         std::vector<float> strengths;
-        for (auto [offset, strength] : beat_onsets()) strengths.push_back(strength);
+        for (auto [offset, strength] : beat_onsets())
+            strengths.push_back(strength);
         typical_beat = median(strengths);
     }
     for (const auto& c : cues) {
@@ -175,7 +209,8 @@ TEST(Sections, StrongOnsetsOnTheFlashAndTheDrop) {
     }
 }
 
-TEST(Alignment, DecodedSamplesSitAtTheirMusicTime) {
+TEST(Alignment, DecodedSamplesSitAtTheirMusicTime)
+{
     const FreshRender& r = fresh_render();
     ASSERT_EQ(r.status, 0) << r.said;
     std::vector<float> rendered = mono(from_interleaved(read_floats(r.raw)));
@@ -190,7 +225,8 @@ TEST(Alignment, DecodedSamplesSitAtTheirMusicTime) {
                           << "below -20 dB (about -27 dB of coding noise when the samples line up)";
 }
 
-TEST(Alignment, SdlMixerPlaysTheSameSamplesAsFfmpeg) {
+TEST(Alignment, SdlMixerPlaysTheSameSamplesAsFfmpeg)
+{
     Stereo sdl = decode_with_sdl_mixer(SOUNDTRACK_MP3);
     ASSERT_GE(sdl.seconds(), 136.0) << "SDL_mixer played " << sdl.seconds() << " s";
     std::vector<float> sdl_mono = mono(sdl);
@@ -203,7 +239,8 @@ TEST(Alignment, SdlMixerPlaysTheSameSamplesAsFfmpeg) {
                           << "same samples up to 16-bit rounding (about -90 dB)";
 }
 
-TEST(Render, SameSourceGivesTheSameBytes) {
+TEST(Render, SameSourceGivesTheSameBytes)
+{
     const FreshRender& first = fresh_render();
     ASSERT_EQ(first.status, 0) << first.said;
     std::string second_said, second = scratch() / "second.mp3";
@@ -212,29 +249,32 @@ TEST(Render, SameSourceGivesTheSameBytes) {
     ASSERT_GT(a.size(), 1000000u) << "first render wrote " << a.size() << " bytes";
     EXPECT_TRUE(a == b) << "two renders differ: " << a.size() << " and " << b.size() << " bytes";
     EXPECT_TRUE(a == built) << "a fresh render differs from the built " << SOUNDTRACK_MP3;
-    std::printf("%s", second_said.c_str());  // the renderer's timing line, for the record
+    std::printf("%s", second_said.c_str());   // the renderer's timing line, for the record
 }
 
 #ifdef DEMO_BINARY
 // The real demo, started in the build folder (where the track is) with SDL's disk audio driver and
 // ended after 8 s by SIGTERM, which SDL turns into a quit event: what it wrote is the music, not silence.
-TEST(Demo, PlaysTheSoundtrack) {
+TEST(Demo, PlaysTheSoundtrack)
+{
     std::string capture = scratch() / "demo_audio.s16", dir = BUILD_DIR;
     std::string cmd = "cd '" + dir + "' && SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE='" + capture +
                       "' timeout -s TERM 8 '" DEMO_BINARY "' > '" + capture + ".log' 2>&1";
     int status = std::system(cmd.c_str());
     std::vector<char> bytes = read_bytes(capture), log = read_bytes(capture + ".log");
     std::string said(log.begin(), log.end());
-    ASSERT_GE(bytes.size(), size_t(rate) * 4) << "the demo (exit status " << status << ", DISPLAY "
-                                              << (getenv("DISPLAY") ? getenv("DISPLAY") : "unset")
-                                              << ") wrote under a second of audio; it said:\n" << said;
+    ASSERT_GE(bytes.size(), size_t(rate) * 4)
+        << "the demo (exit status " << status << ", DISPLAY " << (getenv("DISPLAY") ? getenv("DISPLAY") : "unset")
+        << ") wrote under a second of audio; it said:\n"
+        << said;
     std::vector<float> samples(bytes.size() / 2);
     for (size_t i = 0; i < samples.size(); ++i)
         samples[i] = int16_t(uint16_t(uint8_t(bytes[2 * i])) | uint16_t(uint8_t(bytes[2 * i + 1])) << 8) / 32768.0f;
     Stereo heard = from_interleaved(samples);
     double level = to_db(rms(mono(heard), 0, heard.seconds()));
     EXPECT_GT(level, -50) << "the demo's audio over " << heard.seconds() << " s has RMS " << level
-                          << " dBFS; expected the track's intro (about -23 dBFS), not silence. It said:\n" << said;
+                          << " dBFS; expected the track's intro (about -23 dBFS), not silence. It said:\n"
+                          << said;
     EXPECT_EQ(said.find("Mix_"), std::string::npos) << "the demo reported an audio failure:\n" << said;
 }
 #endif

@@ -39,9 +39,9 @@ protected:
         std::vector<std::string> times(times_ms.size());
         std::transform(times_ms.begin(), times_ms.end(), times.begin(), [](int ms) { return std::to_string(ms); });
         const std::string last = std::to_string(times.size());
-        const RunResult result = run_demo({"VCLOCK_TIMES=" + joined(times), "VCLOCK_GRAB=" + dir / "demo.ppm",
-                                           "VCLOCK_GRAB_FRAMES=1-" + last, 
-                                           "VCLOCK_EVENTS=" + std::to_string(times.size() + 1) + ":escape"});
+        const RunResult result =
+            run_demo({"VCLOCK_TIMES=" + joined(times), "VCLOCK_GRAB=" + dir / "demo.ppm",
+                      "VCLOCK_GRAB_FRAMES=1-" + last, "VCLOCK_EVENTS=" + std::to_string(times.size() + 1) + ":escape"});
         EXPECT_TRUE(result.exited && result.status == 0) << "demo: " << describe(result) << "\n" << result.output;
         return read_grabbed_frames(dir / "demo.ppm");
     }
@@ -76,8 +76,8 @@ TEST_F(PreviewRun, AtGivesTheDemosFrameAtThatTime)
     const std::vector<Frame8> demo = demo_frames(times);
     ASSERT_EQ(demo.size(), times.size());
     for (size_t i = 0; i < times.size(); ++i) {
-        const std::vector<Frame8> shown = preview_frames({"--at", std::to_string(times[i] / 1000.0)}, "1000",
-                                                         {"1:escape"});
+        const std::vector<Frame8> shown =
+            preview_frames({"--at", std::to_string(times[i] / 1000.0)}, "1000", {"1:escape"});
         ASSERT_EQ(shown.size(), 1u) << "expected one frame before Escape";
         EXPECT_EQ(first_difference(demo[i], shown[0]), "") << "--at " << times[i] << " ms";
     }
@@ -86,8 +86,7 @@ TEST_F(PreviewRun, AtGivesTheDemosFrameAtThatTime)
 // Paused after frame 0 (20 s) at 21 s for three frames, resumed after frame 3: 21 s, then 22 s.
 TEST_F(PreviewRun, PauseHoldsTheFrameAndResumeGoesOnFromThere)
 {
-    const std::vector<Frame8> frames =
-        preview_frames({"--at", "20"}, "1000", {"1:key:32", "4:key:32", "6:escape"});
+    const std::vector<Frame8> frames = preview_frames({"--at", "20"}, "1000", {"1:key:32", "4:key:32", "6:escape"});
     ASSERT_EQ(frames.size(), 6u);
     expect_demo_frames(frames, {20000, 21000, 21000, 21000, 21000, 22000});
 }
@@ -100,9 +99,8 @@ TEST_F(PreviewRun, SeeksStepsAndLandmarksShowTheDemosFramesAtTheirTimes)
         int to_ms;
     };
     // Right, period, comma, Page Down, Page Up, Left, the digits 2 to 6, Home (decimal key symbols).
-    const Move moves[] = {{"275", 21000}, {"46", 21017}, {"44", 21000}, {"281", 31000},  {"280", 21000},
-                          {"276", 20000}, {"50", 4300}, {"51", 9000}, {"52", 36000},   {"53", 95000},
-                          {"54", 130000}, {"278", 0}};
+    const Move moves[] = {{"275", 21000}, {"46", 21017}, {"44", 21000}, {"281", 31000}, {"280", 21000}, {"276", 20000},
+                          {"50", 4300},   {"51", 9000},  {"52", 36000}, {"53", 95000},  {"54", 130000}, {"278", 0}};
     std::vector<std::string> events;
     std::vector<int> expected = {20000};
     for (const Move& move : moves) {
@@ -160,9 +158,10 @@ TEST_F(PreviewRun, MusicFollowsEverySeekAndIsSilentWhilePaused)
     if (!file_exists(MUSIC_FILE))
         GTEST_SKIP() << "no " MUSIC_FILE " in this build";
     ASSERT_EQ(symlink(MUSIC_FILE, (dir / "Tarnhollow_4.mp3").c_str()), 0);
-    const RunResult result = run_preview(
-        {"--at", "20"}, {"VCLOCK_STEP=100", "VCLOCK_EVENTS=3:key:275,10:key:276,17:key:32,24:key:53,25:key:32,32:escape",
-                         "VCLOCK_AUDIO=" + dir / "sound.wav"});
+    const RunResult result =
+        run_preview({"--at", "20"},
+                    {"VCLOCK_STEP=100", "VCLOCK_EVENTS=3:key:275,10:key:276,17:key:32,24:key:53,25:key:32,32:escape",
+                     "VCLOCK_AUDIO=" + dir / "sound.wav"});
     ASSERT_TRUE(result.exited && result.status == 0) << describe(result) << "\n" << result.output;
     const std::vector<int16_t> sound = captured_mono(dir / "sound.wav");
 
@@ -194,7 +193,8 @@ TEST_F(PreviewRun, MusicFollowsEverySeekAndIsSilentWhilePaused)
         for (long lag = -search; lag <= search; lag += samples_per_ms)
             try_lag(lag);
         const long coarse = best_lag;
-        for (long lag = std::max(-search, coarse - samples_per_ms); lag <= std::min(search, coarse + samples_per_ms); ++lag)
+        for (long lag = std::max(-search, coarse - samples_per_ms); lag <= std::min(search, coarse + samples_per_ms);
+             ++lag)
             try_lag(lag);
         const int ahead_ms = static_cast<int>(std::lround(1000.0 * best_lag / rate));
         printf("after %s the sound is %d ms ahead of the picture (correlation %.3f)\n", jump.what, ahead_ms, best);
@@ -243,11 +243,10 @@ TEST_F(PreviewRun, EditedStagesRebuildTheProgramsAndABrokenOneKeepsTheLastGood)
             }
         });
     };
-    const RunResult result =
-        run_program({PREVIEW_BINARY, "--at", "20", "--paused", "--shaders", shaders},
-                    demo_environment({"VCLOCK_EVENTS=17:escape", "VCLOCK_GRAB=" + dir / "p.ppm",
-                                      "VCLOCK_GRAB_FRAMES=1,6,11,16"}),
-                    dir.path, 60, edit_while_running);
+    const RunResult result = run_program(
+        {PREVIEW_BINARY, "--at", "20", "--paused", "--shaders", shaders},
+        demo_environment({"VCLOCK_EVENTS=17:escape", "VCLOCK_GRAB=" + dir / "p.ppm", "VCLOCK_GRAB_FRAMES=1,6,11,16"}),
+        dir.path, 60, edit_while_running);
     if (editor.joinable())
         editor.join();
     ASSERT_TRUE(result.exited && result.status == 0) << describe(result) << "\n" << result.output;
@@ -258,8 +257,8 @@ TEST_F(PreviewRun, EditedStagesRebuildTheProgramsAndABrokenOneKeepsTheLastGood)
     EXPECT_EQ(first_difference(frames[1], frames[2]), "") << "a broken stage should leave the blue ring shown";
     EXPECT_EQ(first_difference(frames[0], frames[3]), "") << "the original text should bring the first frame back";
     EXPECT_NE(result.output.find("error: syntax error"), std::string::npos) << "the compiler's log:\n" << result.output;
-    EXPECT_TRUE(has_line(result.output, "preview: a program of " + shaders +
-                                            " does not link; the last good programs stay in use"))
+    EXPECT_TRUE(has_line(result.output,
+                         "preview: a program of " + shaders + " does not link; the last good programs stay in use"))
         << result.output;
     EXPECT_EQ(occurrences(result.output, "preview: programs rebuilt from " + shaders), 2u) << result.output;
 }
@@ -286,4 +285,4 @@ TEST_F(PreviewRun, BadArgumentsAreOneLineAndTheUsageWithStatus2)
     }
 }
 
-}  // namespace
+}   // namespace

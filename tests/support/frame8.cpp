@@ -51,8 +51,8 @@ double title_band_dark_share(const Frame8& frame, int x0, int x1)
 std::string first_difference(const Frame8& expected, const Frame8& observed)
 {
     if (expected.width != observed.width || expected.height != observed.height)
-        return "size " + std::to_string(observed.width) + "x" + std::to_string(observed.height) + ", expected "
-            + std::to_string(expected.width) + "x" + std::to_string(expected.height);
+        return "size " + std::to_string(observed.width) + "x" + std::to_string(observed.height) + ", expected " +
+               std::to_string(expected.width) + "x" + std::to_string(expected.height);
     long different = 0;
     std::string first;
     for (int y = 0; y < expected.height; ++y)

@@ -10,8 +10,7 @@
 namespace {
 
 // Copies a tag or frame that lame hands out through a sized buffer (it returns the size it needs).
-template <typename Get>
-std::string lame_block(Get get)
+template <typename Get> std::string lame_block(Get get)
 {
     std::vector<unsigned char> buffer(get(nullptr, 0));
     if (buffer.empty() || get(buffer.data(), buffer.size()) != buffer.size())
@@ -56,7 +55,7 @@ bool set_up(lame_global_flags* lame, const Mp3Recipe& recipe, const std::string&
     return lame_init_params(lame) == 0;
 }
 
-}  // namespace
+}   // namespace
 
 std::string encode_mp3(const Mp3Recipe& recipe)
 {
@@ -79,19 +78,20 @@ std::string encode_mp3(const Mp3Recipe& recipe)
             tone[static_cast<size_t>(i)] =
                 static_cast<short>(std::lround(10000 * std::sin(2 * M_PI * 440 * i / recipe.rate)));
         std::vector<unsigned char> stream(static_cast<size_t>(count) * 5 / 4 + 7200 + 7200);
-        const int encoded = lame_encode_buffer(lame, tone.data(), tone.data(), count, stream.data(),
-                                               static_cast<int>(stream.size()));
-        const int flushed = encoded < 0 ? -1
-            : lame_encode_flush(lame, stream.data() + encoded, static_cast<int>(stream.size()) - encoded);
+        const int encoded =
+            lame_encode_buffer(lame, tone.data(), tone.data(), count, stream.data(), static_cast<int>(stream.size()));
+        const int flushed =
+            encoded < 0 ? -1
+                        : lame_encode_flush(lame, stream.data() + encoded, static_cast<int>(stream.size()) - encoded);
         if (flushed >= 0) {
             std::string audio(stream.begin(), stream.begin() + encoded + flushed);
             // The encoder left an empty first frame for its info frame (stream length, seek table, delay).
             const std::string info =
                 lame_block([&](unsigned char* at, size_t size) { return lame_get_lametag_frame(lame, at, size); });
             audio.replace(0, info.size(), info);
-            file = lame_block([&](unsigned char* at, size_t size) { return lame_get_id3v2_tag(lame, at, size); })
-                + audio
-                + lame_block([&](unsigned char* at, size_t size) { return lame_get_id3v1_tag(lame, at, size); });
+            file = lame_block([&](unsigned char* at, size_t size) { return lame_get_id3v2_tag(lame, at, size); }) +
+                   audio +
+                   lame_block([&](unsigned char* at, size_t size) { return lame_get_id3v1_tag(lame, at, size); });
         }
     }
     lame_close(lame);

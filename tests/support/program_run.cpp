@@ -15,8 +15,7 @@
 #include <fstream>
 
 RunResult run_program(const std::vector<std::string>& argv, const std::vector<std::string>& environment_changes,
-                      const std::string& directory, double limit_seconds,
-                      const std::function<void(pid_t)>& started)
+                      const std::string& directory, double limit_seconds, const std::function<void(pid_t)>& started)
 {
     // Changes apply in order, so a later one wins.
     std::vector<std::string> environment;

@@ -14,11 +14,11 @@
 #include "vclock_protocol.h"
 
 struct RunResult {
-    bool exited = false;      // ended through exit(); otherwise killed by a signal or the time limit
-    int status = -1;          // exit status when exited
-    int signal = 0;           // the signal that ended it, when not exited
+    bool exited = false;   // ended through exit(); otherwise killed by a signal or the time limit
+    int status = -1;       // exit status when exited
+    int signal = 0;        // the signal that ended it, when not exited
     bool timed_out = false;
-    std::string output;       // stdout and stderr together
+    std::string output;   // stdout and stderr together
 };
 
 // Runs argv[0] (a path) in directory with the test's environment plus changes, applied in order:

@@ -9,8 +9,8 @@ std::vector<int16_t> decode_audio(const std::string& path, double from, double l
 {
     char command[1024];
     snprintf(command, sizeof command,
-             "ffmpeg -nostdin -loglevel error -ss %.3f -i '%s' -t %.3f -f s16le -ac 1 -ar 44100 -", from,
-             path.c_str(), length);
+             "ffmpeg -nostdin -loglevel error -ss %.3f -i '%s' -t %.3f -f s16le -ac 1 -ar 44100 -", from, path.c_str(),
+             length);
     std::vector<int16_t> samples;
     if (FILE* pipe = popen(command, "r")) {
         int16_t buffer[4096];

@@ -54,11 +54,14 @@ TEST_F(CompareFrames, ReportsEachChannelAndTheShareBeyondThreeSteps)
         std::vector<std::string> lines;
     } cases[] = {
         {"identical", {}, {"red: max 0, mean 0.000", "differing by more than 3/255: 0.000% of pixels (0 of 8)"}},
-        {"three steps, within the tolerance", {{5, 1, -3}},
+        {"three steps, within the tolerance",
+         {{5, 1, -3}},
          {"green: max 3, mean 0.375", "differing by more than 3/255: 0.000% of pixels (0 of 8)"}},
-        {"four steps, beyond it", {{2, 0, 4}},
+        {"four steps, beyond it",
+         {{2, 0, 4}},
          {"red: max 4, mean 0.500", "differing by more than 3/255: 12.500% of pixels (1 of 8)"}},
-        {"two channels of one pixel and one of another", {{0, 0, 4}, {0, 1, 9}, {7, 2, -5}},
+        {"two channels of one pixel and one of another",
+         {{0, 0, 4}, {0, 1, 9}, {7, 2, -5}},
          {"red: max 4, mean 0.500", "green: max 9, mean 1.125", "blue: max 5, mean 0.625",
           "differing by more than 3/255: 25.000% of pixels (2 of 8)"}},
     };
@@ -112,4 +115,4 @@ TEST_F(CompareFrames, RefusesAPairOfOtherSizesOrAFileThatIsNoPng)
     }
 }
 
-}  // namespace
+}   // namespace

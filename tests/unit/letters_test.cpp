@@ -37,36 +37,21 @@ struct Glyph {   // NOLINT(clang-analyzer-optin.performance.Padding): laid out a
 };
 
 const Glyph font[] = {
-    {' ', {"....", "....", "....", "....", "...."}, 0},
-    {'.', {"....", "....", "....", "....", ".x.."}, 1},
-    {'2', {".xx.", "x..x", "..x.", ".x..", "xxxx"}, 10},
-    {'7', {"xxxx", "...x", "..x.", ".x..", "x..."}, 8},
-    {'a', {".xx.", "x..x", "xxxx", "x..x", "x..x"}, 12},
-    {'b', {"xxx.", "x..x", "xxx.", "x..x", "xxx."}, 13},
-    {'c', {".xx.", "x..x", "x...", "x..x", ".xx."}, 9},
-    {'d', {"xxx.", "x..x", "x..x", "x..x", "xxx."}, 12},
-    {'e', {"xxxx", "x...", "xxx.", "x...", "xxxx"}, 13},
-    {'f', {"xxxx", "x...", "xxx.", "x...", "x..."}, 10},
-    {'g', {".xx.", "x...", "x.xx", "x..x", ".xx."}, 10},
-    {'h', {"x..x", "x..x", "xxxx", "x..x", "x..x"}, 12},
-    {'i', {".x..", ".x..", ".x..", ".x..", ".x.."}, 5},
-    {'j', {"...x", "...x", "...x", "x..x", ".xx."}, 7},
-    {'k', {"x..x", "x.x.", "xx..", "x.x.", "x..x"}, 10},
-    {'l', {"x...", "x...", "x...", "x...", "xxxx"}, 8},
-    {'m', {"x..x", "xxxx", "x..x", "x..x", "x..x"}, 12},
-    {'n', {"x..x", "xx.x", "x.xx", "x..x", "x..x"}, 12},
-    {'o', {".xx.", "x..x", "x..x", "x..x", ".xx."}, 10},
-    {'p', {"xxx.", "x..x", "xxx.", "x...", "x..."}, 10},
-    {'q', {".xx.", "x..x", "x..x", "x.x.", ".x.x"}, 10},
-    {'r', {"xxx.", "x..x", "xxx.", "x..x", "x..x"}, 12},
-    {'s', {".xxx", "x...", "xxxx", "...x", "xxxx"}, 13},
-    {'t', {"xxxx", ".x..", ".x..", ".x..", ".x.."}, 8},
-    {'u', {"x..x", "x..x", "x..x", "x..x", ".xx."}, 10},
-    {'v', {"x..x", "x..x", "x..x", ".x.x", "..x."}, 9},
-    {'w', {"x..x", "x..x", "x..x", "xxxx", "x..x"}, 12},
-    {'x', {"x..x", "x..x", ".xx.", "x..x", "x..x"}, 10},
-    {'y', {"x..x", "x..x", ".xx.", "..x.", "..x."}, 8},
-    {'z', {"xxxx", "...x", ".xx.", "x...", "xxxx"}, 12},
+    {' ', {"....", "....", "....", "....", "...."}, 0},  {'.', {"....", "....", "....", "....", ".x.."}, 1},
+    {'2', {".xx.", "x..x", "..x.", ".x..", "xxxx"}, 10}, {'7', {"xxxx", "...x", "..x.", ".x..", "x..."}, 8},
+    {'a', {".xx.", "x..x", "xxxx", "x..x", "x..x"}, 12}, {'b', {"xxx.", "x..x", "xxx.", "x..x", "xxx."}, 13},
+    {'c', {".xx.", "x..x", "x...", "x..x", ".xx."}, 9},  {'d', {"xxx.", "x..x", "x..x", "x..x", "xxx."}, 12},
+    {'e', {"xxxx", "x...", "xxx.", "x...", "xxxx"}, 13}, {'f', {"xxxx", "x...", "xxx.", "x...", "x..."}, 10},
+    {'g', {".xx.", "x...", "x.xx", "x..x", ".xx."}, 10}, {'h', {"x..x", "x..x", "xxxx", "x..x", "x..x"}, 12},
+    {'i', {".x..", ".x..", ".x..", ".x..", ".x.."}, 5},  {'j', {"...x", "...x", "...x", "x..x", ".xx."}, 7},
+    {'k', {"x..x", "x.x.", "xx..", "x.x.", "x..x"}, 10}, {'l', {"x...", "x...", "x...", "x...", "xxxx"}, 8},
+    {'m', {"x..x", "xxxx", "x..x", "x..x", "x..x"}, 12}, {'n', {"x..x", "xx.x", "x.xx", "x..x", "x..x"}, 12},
+    {'o', {".xx.", "x..x", "x..x", "x..x", ".xx."}, 10}, {'p', {"xxx.", "x..x", "xxx.", "x...", "x..."}, 10},
+    {'q', {".xx.", "x..x", "x..x", "x.x.", ".x.x"}, 10}, {'r', {"xxx.", "x..x", "xxx.", "x..x", "x..x"}, 12},
+    {'s', {".xxx", "x...", "xxxx", "...x", "xxxx"}, 13}, {'t', {"xxxx", ".x..", ".x..", ".x..", ".x.."}, 8},
+    {'u', {"x..x", "x..x", "x..x", "x..x", ".xx."}, 10}, {'v', {"x..x", "x..x", "x..x", ".x.x", "..x."}, 9},
+    {'w', {"x..x", "x..x", "x..x", "xxxx", "x..x"}, 12}, {'x', {"x..x", "x..x", ".xx.", "x..x", "x..x"}, 10},
+    {'y', {"x..x", "x..x", ".xx.", "..x.", "..x."}, 8},  {'z', {"xxxx", "...x", ".xx.", "x...", "xxxx"}, 12},
     {'!', {".x..", ".x..", ".x..", "....", ".x.."}, 4},
 };
 
@@ -178,7 +163,8 @@ TEST(Numerify, CapitalsAndUnknownBytesYieldNothing)
 {
     EXPECT_TRUE(layout("A").empty()) << describe(layout("A"));
     EXPECT_EQ(layout("a").size(), 12u);
-    EXPECT_TRUE(layout("ABC0189#?\xc3\xa9").empty()) << "no glyph for capitals, other digits, other marks, bytes > 0x7f";
+    EXPECT_TRUE(layout("ABC0189#?\xc3\xa9").empty())
+        << "no glyph for capitals, other digits, other marks, bytes > 0x7f";
 }
 
 TEST(Numerify, TitleSpansItsCellsAroundMinusOne)
@@ -202,4 +188,4 @@ TEST(Numerify, LeavesTheFontUnchanged)
     EXPECT_EQ(_letters.size(), 31u) << "numerify only reads the font";
 }
 
-}  // namespace
+}   // namespace

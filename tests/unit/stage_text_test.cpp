@@ -36,4 +36,4 @@ TEST(StageText, ReportsAnUnknownPlaceholderAndAnUnreadableFile)
     EXPECT_EQ(load_stage("/nonexistent", "effect1", {}).problem, "cannot read /nonexistent/effect1.glsl");
 }
 
-}  // namespace
+}   // namespace

@@ -10,17 +10,17 @@
 #include <vector>
 
 // options.cpp: the command line.
-constexpr double show_length = 136.0;                   // seconds: the demo ends itself after this
-constexpr char music_file[] = "Tarnhollow_4.mp3";       // what the demo loads from its working directory
+constexpr double show_length = 136.0;               // seconds: the demo ends itself after this
+constexpr char music_file[] = "Tarnhollow_4.mp3";   // what the demo loads from its working directory
 
 struct Still {
-    int64_t ms;          // time of the still
-    std::string path;    // where the PNG goes
+    int64_t ms;         // time of the still
+    std::string path;   // where the PNG goes
 };
 
 struct Options {
-    std::string output;                 // MP4 path; empty: no video
-    double from = 0, to = show_length;  // seconds
+    std::string output;                  // MP4 path; empty: no video
+    double from = 0, to = show_length;   // seconds
     bool to_given = false, duration_given = false;
     double duration = 0;
     double fps = 60;

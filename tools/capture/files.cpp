@@ -69,4 +69,3 @@ std::string read_file(const std::string& path)
     }
     return text;
 }
-

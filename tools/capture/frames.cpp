@@ -32,7 +32,7 @@ std::string read_line(int fd)
     return line;
 }
 
-}  // namespace
+}   // namespace
 
 // One frame of vclock's stream: "P6", "# vclock frame J t MS", "W H", "255", then the pixels.
 bool read_frame(int fd, Frame& frame)
@@ -43,11 +43,11 @@ bool read_frame(int fd, Frame& frame)
     const std::string comment = read_line(fd);
     const std::string size = read_line(fd);
     const std::string depth = read_line(fd);
-    if (magic != "P6" || !vclock::parse_frame_comment(comment.c_str(), frame.index, frame.ms)
-        || sscanf(size.c_str(), "%d %d", &frame.width, &frame.height) != 2 || depth != "255"
-        || frame.width <= 0 || frame.height <= 0)
-        die(1, "unexpected frame header from vclock: '%s' '%s' '%s' '%s'", magic.c_str(), comment.c_str(),
-            size.c_str(), depth.c_str());
+    if (magic != "P6" || !vclock::parse_frame_comment(comment.c_str(), frame.index, frame.ms) ||
+        sscanf(size.c_str(), "%d %d", &frame.width, &frame.height) != 2 || depth != "255" || frame.width <= 0 ||
+        frame.height <= 0)
+        die(1, "unexpected frame header from vclock: '%s' '%s' '%s' '%s'", magic.c_str(), comment.c_str(), size.c_str(),
+            depth.c_str());
     frame.rgb.resize(static_cast<size_t>(frame.width) * static_cast<size_t>(frame.height) * 3);
     return read_exactly(fd, frame.rgb.data(), frame.rgb.size());
 }
@@ -66,4 +66,3 @@ bool write_exactly(int fd, const void* data, size_t size)
     }
     return true;
 }
-

@@ -10,34 +10,33 @@ namespace {
 
 void usage(FILE* to)
 {
-    fputs(
-        "usage: capture [options]\n"
-        "Records the demo at exact times under a controlled clock: an MP4 video and/or PNG stills.\n"
-        "  -o, --output FILE.mp4   write the video (H.264 and the soundtrack as AAC)\n"
-        "      --from SECONDS      start of the recorded interval (default 0)\n"
-        "      --to SECONDS        end of the interval (default 136, the end of the show)\n"
-        "      --duration SECONDS  length of the interval, instead of --to\n"
-        "      --fps N             frames per second of the video (default 60)\n"
-        "      --lossless          lossless RGB H.264 (libx264rgb, qp 0) instead of --crf\n"
-        "      --crf N             x264 quality of the normal video, 0-51 (default 18)\n"
-        "      --still SECONDS[=FILE.png]\n"
-        "                          a PNG still of the frame at that time (repeatable; without a file name\n"
-        "                          it is DIR/still-SSS.mmm.png)\n"
-        "      --stills-dir DIR    where unnamed stills go (default: the current directory)\n"
-        "      --demo PATH         the demo binary, of any display configuration (default: the demo next to\n"
-        "                          this tool)\n"
-        "      --workdir DIR       the demo's working directory, where it finds Tarnhollow_4.mp3 (default:\n"
-        "                          the directory of the demo binary)\n"
-        "      --display NAME      X display (default: $DISPLAY; when none is set a private Xvfb is started)\n"
-        "      --ffmpeg PATH       ffmpeg to use (default: ffmpeg from PATH)\n"
-        "      --vclock PATH       the preloaded clock library (default: libvclock.so next to this tool)\n"
-        "      --log FILE          keep the clock's log of the video run (of the stills run when there is no\n"
-        "                          video): one line per frame shown, with its time\n"
-        "  -q, --quiet             no progress bar\n"
-        "  -h, --help              this text\n"
-        "Times are in seconds from the start of the show, 0 to 136, and are rounded to whole milliseconds\n"
-        "(the demo's clock counts milliseconds). Video frame i is drawn at FROM + i / FPS.\n",
-        to);
+    fputs("usage: capture [options]\n"
+          "Records the demo at exact times under a controlled clock: an MP4 video and/or PNG stills.\n"
+          "  -o, --output FILE.mp4   write the video (H.264 and the soundtrack as AAC)\n"
+          "      --from SECONDS      start of the recorded interval (default 0)\n"
+          "      --to SECONDS        end of the interval (default 136, the end of the show)\n"
+          "      --duration SECONDS  length of the interval, instead of --to\n"
+          "      --fps N             frames per second of the video (default 60)\n"
+          "      --lossless          lossless RGB H.264 (libx264rgb, qp 0) instead of --crf\n"
+          "      --crf N             x264 quality of the normal video, 0-51 (default 18)\n"
+          "      --still SECONDS[=FILE.png]\n"
+          "                          a PNG still of the frame at that time (repeatable; without a file name\n"
+          "                          it is DIR/still-SSS.mmm.png)\n"
+          "      --stills-dir DIR    where unnamed stills go (default: the current directory)\n"
+          "      --demo PATH         the demo binary, of any display configuration (default: the demo next to\n"
+          "                          this tool)\n"
+          "      --workdir DIR       the demo's working directory, where it finds Tarnhollow_4.mp3 (default:\n"
+          "                          the directory of the demo binary)\n"
+          "      --display NAME      X display (default: $DISPLAY; when none is set a private Xvfb is started)\n"
+          "      --ffmpeg PATH       ffmpeg to use (default: ffmpeg from PATH)\n"
+          "      --vclock PATH       the preloaded clock library (default: libvclock.so next to this tool)\n"
+          "      --log FILE          keep the clock's log of the video run (of the stills run when there is no\n"
+          "                          video): one line per frame shown, with its time\n"
+          "  -q, --quiet             no progress bar\n"
+          "  -h, --help              this text\n"
+          "Times are in seconds from the start of the show, 0 to 136, and are rounded to whole milliseconds\n"
+          "(the demo's clock counts milliseconds). Video frame i is drawn at FROM + i / FPS.\n",
+          to);
 }
 
 __attribute__((format(printf, 1, 2), noreturn)) void bad_arguments(const char* format, ...)
@@ -72,7 +71,7 @@ std::string still_name(int64_t ms)
     return name;
 }
 
-}  // namespace
+}   // namespace
 
 int64_t to_ms(double seconds)
 {
@@ -150,8 +149,8 @@ Options parse_arguments(int argc, char** argv)
     if (options.duration_given) {
         options.to = options.from + options.duration;
         if (options.to > show_length + 1e-9)
-            bad_arguments("the interval %g s to %g s runs past the end of the show at %g s", options.from,
-                          options.to, show_length);
+            bad_arguments("the interval %g s to %g s runs past the end of the show at %g s", options.from, options.to,
+                          show_length);
     }
     if (!(options.to > options.from))
         bad_arguments("the interval must end after it starts (from %g s to %g s)", options.from, options.to);
@@ -176,4 +175,3 @@ Options parse_arguments(int argc, char** argv)
     }
     return options;
 }
-

@@ -56,9 +56,9 @@ void keep_png_error(png_structp png, png_const_charp message)
     png_longjmp(png, 1);
 }
 
-void drop_png_warning(png_structp, png_const_charp) {}
+void drop_png_warning(png_structp, png_const_charp) { }
 
-}  // namespace
+}   // namespace
 
 bool read_png(const std::string& path, int* width, int* height, std::vector<unsigned char>* rgb, std::string* error)
 {

@@ -54,7 +54,7 @@ void remove_temp_dir()
     temp_folder.clear();
 }
 
-}  // namespace
+}   // namespace
 
 void catch_signals()
 {
@@ -113,11 +113,10 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
         environment.emplace_back(*entry);
     for (const std::string& change : environment_changes) {
         const std::string prefix = change.substr(0, change.find('=')) + "=";
-        environment.erase(std::remove_if(environment.begin(), environment.end(),
-                                         [&](const std::string& entry) {
-                                             return entry.compare(0, prefix.size(), prefix) == 0;
-                                         }),
-                          environment.end());
+        environment.erase(
+            std::remove_if(environment.begin(), environment.end(),
+                           [&](const std::string& entry) { return entry.compare(0, prefix.size(), prefix) == 0; }),
+            environment.end());
         if (change.find('=') != std::string::npos)
             environment.push_back(change);
     }
@@ -182,8 +181,10 @@ std::string open_display(const Options& options)
     if (!display.empty()) {
         Display* connection = XOpenDisplay(display.c_str());
         if (!connection)
-            die(1, "cannot open X display '%s': is its server running? (leave DISPLAY unset and capture starts its "
-                   "own Xvfb)", display.c_str());
+            die(1,
+                "cannot open X display '%s': is its server running? (leave DISPLAY unset and capture starts its "
+                "own Xvfb)",
+                display.c_str());
         XCloseDisplay(connection);
         return display;
     }
@@ -196,8 +197,9 @@ std::string open_display(const Options& options)
     if (pipe(ready) != 0)
         die(1, "pipe: %s", strerror(errno));
     const int null_fd = open("/dev/null", O_WRONLY);
-    xvfb_pid = spawn({xvfb, "-displayfd", std::to_string(ready[1]), "-screen", "0", xvfb_screen, "-noreset",
-                      "-nolisten", "tcp"}, {}, "", -1, null_fd, null_fd, -1);
+    xvfb_pid = spawn(
+        {xvfb, "-displayfd", std::to_string(ready[1]), "-screen", "0", xvfb_screen, "-noreset", "-nolisten", "tcp"}, {},
+        "", -1, null_fd, null_fd, -1);
     close(null_fd);
     close(ready[1]);
     // Xvfb writes its display number once it accepts connections.

@@ -19,7 +19,7 @@ std::string clock_text(double seconds)
     return text;
 }
 
-}  // namespace
+}   // namespace
 
 // Redrawn in place on a terminal, every tenth of the frames otherwise.
 void Progress::update(unsigned done)
@@ -38,8 +38,7 @@ void Progress::update(unsigned done)
         if (done == total)
             fputc('\n', stderr);
     } else if (tenth > last_tenth || done == total) {
-        fprintf(stderr, "%s: %u/%u frames  %.2f fps  %s left\n", label, done, total, fps,
-                clock_text(left).c_str());
+        fprintf(stderr, "%s: %u/%u frames  %.2f fps  %s left\n", label, done, total, fps, clock_text(left).c_str());
     }
     last_tenth = tenth;
 }

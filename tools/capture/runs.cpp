@@ -17,8 +17,8 @@
 namespace {
 
 struct Run {
-    int frames_fd = -1;         // the read end of vclock's frame pipe
-    std::string output_path;    // the demo's stdout and stderr
+    int frames_fd = -1;        // the read end of vclock's frame pipe
+    std::string output_path;   // the demo's stdout and stderr
 };
 
 // Starts the demo with vclock preloaded; frames arrive on the returned descriptor.
@@ -70,7 +70,7 @@ void finish_demo(const Run& run, unsigned received, unsigned wanted)
         fprintf(stderr, "capture: the demo said:\n%s", output.c_str());
 }
 
-}  // namespace
+}   // namespace
 
 void take_stills(const Options& options, const std::string& display)
 {
@@ -124,7 +124,7 @@ int run_ffmpeg(const std::vector<std::string>& argv, const std::string& log_path
     return ffmpeg_pid;
 }
 
-}  // namespace
+}   // namespace
 
 void record_video(const Options& options, const std::string& display)
 {
@@ -160,15 +160,18 @@ void record_video(const Options& options, const std::string& display)
             int to_encoder[2];
             if (pipe2(to_encoder, O_CLOEXEC) != 0)
                 die(1, "pipe: %s", strerror(errno));
-            std::vector<std::string> argv = {options.ffmpeg, "-hide_banner", "-nostdin", "-loglevel", "error", "-y",
-                                             "-f", "rawvideo", "-pix_fmt", "rgb24", "-video_size",
-                                             std::to_string(frame.width) + "x" + std::to_string(frame.height),
-                                             "-framerate", fps_text, "-i", "pipe:0"};
+            std::vector<std::string> argv = {
+                options.ffmpeg, "-hide_banner", "-nostdin",
+                "-loglevel",    "error",        "-y",
+                "-f",           "rawvideo",     "-pix_fmt",
+                "rgb24",        "-video_size",  std::to_string(frame.width) + "x" + std::to_string(frame.height),
+                "-framerate",   fps_text,       "-i",
+                "pipe:0"};
             if (options.lossless)
                 argv.insert(argv.end(), {"-c:v", "libx264rgb", "-qp", "0", "-pix_fmt", "rgb24"});
             else
-                argv.insert(argv.end(), {"-c:v", "libx264", "-crf", std::to_string(options.crf), "-pix_fmt",
-                                         "yuv420p"});
+                argv.insert(argv.end(),
+                            {"-c:v", "libx264", "-crf", std::to_string(options.crf), "-pix_fmt", "yuv420p"});
             argv.insert(argv.end(), {"-preset", "medium", "-f", "mp4", video_path});
             run_ffmpeg(argv, ffmpeg_log, to_encoder[0]);
             close(to_encoder[0]);
@@ -192,11 +195,34 @@ void record_video(const Options& options, const std::string& display)
     const long long first_sample = from_ms * rate / 1000;
     const long long end_sample = first_sample + llround(count * static_cast<double>(rate) / options.fps);
     const std::string partial = options.output + ".partial";
-    run_ffmpeg({options.ffmpeg, "-hide_banner", "-nostdin", "-loglevel", "error", "-y", "-i", video_path, "-i",
-                audio_path, "-map", "0:v", "-map", "1:a", "-c:v", "copy", "-af",
-                "atrim=start_sample=" + std::to_string(first_sample) + ":end_sample=" + std::to_string(end_sample)
-                    + ",asetpts=PTS-STARTPTS",
-                "-c:a", "aac", "-b:a", "192k", "-movflags", "+faststart", "-f", "mp4", partial},
+    run_ffmpeg({options.ffmpeg,
+                "-hide_banner",
+                "-nostdin",
+                "-loglevel",
+                "error",
+                "-y",
+                "-i",
+                video_path,
+                "-i",
+                audio_path,
+                "-map",
+                "0:v",
+                "-map",
+                "1:a",
+                "-c:v",
+                "copy",
+                "-af",
+                "atrim=start_sample=" + std::to_string(first_sample) + ":end_sample=" + std::to_string(end_sample) +
+                    ",asetpts=PTS-STARTPTS",
+                "-c:a",
+                "aac",
+                "-b:a",
+                "192k",
+                "-movflags",
+                "+faststart",
+                "-f",
+                "mp4",
+                partial},
                ffmpeg_log, -1);
     status = wait_for(ffmpeg_pid);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {

@@ -9,8 +9,8 @@
 #include "programs.h"
 #include "stage_text.h"
 
-static std::string watched;                  // the folder; empty while the embedded stages are all there is
-static std::vector<std::string> in_use;      // the GL's texts of the programs in use, in the order of stage_names
+static std::string watched;               // the folder; empty while the embedded stages are all there is
+static std::vector<std::string> in_use;   // the GL's texts of the programs in use, in the order of stage_names
 
 // What tells a changed file: existence, modification time and size.
 struct Stamp {
@@ -28,7 +28,7 @@ static std::vector<Stamp> read_stamps()
 {
     std::vector<Stamp> read(stage_count);
     for (size_t i = 0; i < stage_count; ++i) {
-        struct stat info {};
+        struct stat info { };
         const std::string path = watched + "/" + stage_names[i] + ".glsl";
         if (stat(path.c_str(), &info) == 0)
             read[i] = {true, info.st_mtim.tv_sec, info.st_mtim.tv_nsec, info.st_size};
@@ -61,7 +61,7 @@ static void rebuild(bool always)
 
 void watch_shaders(const std::string& directory)
 {
-    struct stat info {};
+    struct stat info { };
     if (stat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
         printf("preview: no shader folder at %s; the embedded stages are shown and not watched\n", directory.c_str());
         return;

@@ -6,10 +6,10 @@
 #include "preview.h"
 #include "soundtrack.h"
 
-static Mix_Music* music = nullptr;    // null: the show goes on in silence
+static Mix_Music* music = nullptr;   // null: the show goes on in silence
 static bool music_paused = false;
-static unsigned jumps_followed = 0;   // the timeline's jumps the music has been told of
-static bool position_pending = false; // a jump while paused: the music moves when playing resumes
+static unsigned jumps_followed = 0;     // the timeline's jumps the music has been told of
+static bool position_pending = false;   // a jump while paused: the music moves when playing resumes
 
 // Plays the loaded track from ms milliseconds: from its start, then a seek forward.
 static void play_from(Uint32 ms)

@@ -21,7 +21,7 @@ static int refuse(const std::string& problem)
 
 static bool is_directory(const std::string& path)
 {
-    struct stat info {};
+    struct stat info { };
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
@@ -45,8 +45,8 @@ int parse_options(int argc, char** argv, PreviewOptions& options)
             const double seconds = strtod(text, &end);
             const double longest = run_length / 1000.0;
             if (*text == '\0' || *end != '\0' || errno != 0 || !(seconds >= 0 && seconds <= longest))
-                return refuse("--at takes seconds from 0 to " + std::to_string(run_length / 1000) + ", not '" +
-                              text + "'");
+                return refuse("--at takes seconds from 0 to " + std::to_string(run_length / 1000) + ", not '" + text +
+                              "'");
             options.at_ms = std::llround(seconds * 1000.0);
         } else if (argument == "--shaders") {
             options.shaders = argv[++i];

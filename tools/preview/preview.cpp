@@ -22,7 +22,7 @@ int main(int argc, char** argv)
 
     if (!open_window())   // SDL, the window and its GL context, as the demo's
         return 1;
-    create_show();        // render targets, programs, the draw list, colour clamping off, as the demo's
+    create_show();   // render targets, programs, the draw list, colour clamping off, as the demo's
     watch_shaders(options.shaders);
 
     Timeline timeline = start_timeline(options.at_ms, options.paused, SDL_GetTicks());

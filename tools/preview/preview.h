@@ -10,9 +10,9 @@
 #include "timeline.h"
 
 struct PreviewOptions {
-    int64_t at_ms = 0;      // --at, milliseconds of show
-    bool paused = false;    // --paused
-    std::string shaders;    // --shaders, or the source tree's shaders/ folder
+    int64_t at_ms = 0;     // --at, milliseconds of show
+    bool paused = false;   // --paused
+    std::string shaders;   // --shaders, or the source tree's shaders/ folder
     bool shaders_given = false;
 };
 

@@ -62,7 +62,7 @@ void step_frames(Timeline& timeline, Uint32 ticks, int frames)
     const int64_t nearest = (position * 3 + 25) / 50;   // round(position * 60 / 1000)
     const int64_t frame = std::max<int64_t>(nearest + frames, 0);
     timeline.paused = true;
-    seek(timeline, ticks, (frame * 100 + 3) / 6);         // round(frame * 1000 / 60)
+    seek(timeline, ticks, (frame * 100 + 3) / 6);   // round(frame * 1000 / 60)
 }
 
 void toggle_pause(Timeline& timeline, Uint32 ticks)
@@ -76,16 +76,34 @@ KeyAction apply_key(Timeline& timeline, Uint32 ticks, SDLKey key)
 {
     const int64_t position = show_position(timeline, ticks);
     switch (key) {
-    case SDLK_ESCAPE: return KeyAction::quit;
-    case SDLK_r: return KeyAction::reload_shaders;
-    case SDLK_SPACE: toggle_pause(timeline, ticks); break;
-    case SDLK_LEFT: seek(timeline, ticks, position - 1000); break;
-    case SDLK_RIGHT: seek(timeline, ticks, position + 1000); break;
-    case SDLK_PAGEUP: seek(timeline, ticks, position - 10000); break;
-    case SDLK_PAGEDOWN: seek(timeline, ticks, position + 10000); break;
-    case SDLK_COMMA: step_frames(timeline, ticks, -1); break;
-    case SDLK_PERIOD: step_frames(timeline, ticks, 1); break;
-    case SDLK_HOME: seek(timeline, ticks, 0); break;
+    case SDLK_ESCAPE:
+        return KeyAction::quit;
+    case SDLK_r:
+        return KeyAction::reload_shaders;
+    case SDLK_SPACE:
+        toggle_pause(timeline, ticks);
+        break;
+    case SDLK_LEFT:
+        seek(timeline, ticks, position - 1000);
+        break;
+    case SDLK_RIGHT:
+        seek(timeline, ticks, position + 1000);
+        break;
+    case SDLK_PAGEUP:
+        seek(timeline, ticks, position - 10000);
+        break;
+    case SDLK_PAGEDOWN:
+        seek(timeline, ticks, position + 10000);
+        break;
+    case SDLK_COMMA:
+        step_frames(timeline, ticks, -1);
+        break;
+    case SDLK_PERIOD:
+        step_frames(timeline, ticks, 1);
+        break;
+    case SDLK_HOME:
+        seek(timeline, ticks, 0);
+        break;
     case SDLK_LEFTBRACKET:
         timeline.has_loop_start = true;
         timeline.loop_start_ms = static_cast<Uint32>(position);
@@ -94,7 +112,9 @@ KeyAction apply_key(Timeline& timeline, Uint32 ticks, SDLKey key)
         timeline.has_loop_end = true;
         timeline.loop_end_ms = static_cast<Uint32>(position);
         break;
-    case SDLK_BACKSPACE: timeline.has_loop_start = timeline.has_loop_end = false; break;
+    case SDLK_BACKSPACE:
+        timeline.has_loop_start = timeline.has_loop_end = false;
+        break;
     default:
         if (key >= SDLK_1 && key <= SDLK_6)
             seek(timeline, ticks, landmarks_ms[key - SDLK_1]);

@@ -12,12 +12,12 @@
 constexpr Uint32 landmarks_ms[] = {0, 4300, 9000, 36000, 95000, 130000};   // milliseconds of show
 
 struct Timeline {
-    Uint32 anchor_ms = 0;       // show position at anchor_ticks, milliseconds
-    Uint32 anchor_ticks = 0;    // SDL's clock when the position was last set or playing resumed
+    Uint32 anchor_ms = 0;      // show position at anchor_ticks, milliseconds
+    Uint32 anchor_ticks = 0;   // SDL's clock when the position was last set or playing resumed
     bool paused = false;
     bool has_loop_start = false, has_loop_end = false;
     Uint32 loop_start_ms = 0, loop_end_ms = 0;
-    unsigned jumps = 0;         // counts the moves that are not plain playing: seeks, steps, returns to the loop start
+    unsigned jumps = 0;   // counts the moves that are not plain playing: seeks, steps, returns to the loop start
 };
 
 // Playing (or paused) from at_ms, clamped to the show's length, as of clock reading ticks.

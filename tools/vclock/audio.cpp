@@ -55,8 +55,8 @@ void write_wav_header()
     put_tag(header, "RIFF");
     put_le(header + 4, static_cast<uint32_t>(36 + audio_bytes), 4);
     put_tag(header + 8, "WAVEfmt ");
-    put_le(header + 16, 16, 4);             // fmt chunk size
-    put_le(header + 20, 1, 2);              // PCM
+    put_le(header + 16, 16, 4);   // fmt chunk size
+    put_le(header + 20, 1, 2);    // PCM
     put_le(header + 22, channels, 2);
     put_le(header + 24, rate, 4);
     put_le(header + 28, rate * channels * 2, 4);
@@ -72,22 +72,22 @@ void write_wav_header()
 void render_audio_until(int64_t ms)
 {
     const uint64_t bytes_per_sample_frame = static_cast<uint64_t>(audio_spec.channels) * 2u;
-    const uint64_t wanted = static_cast<uint64_t>(ms) * static_cast<uint64_t>(audio_spec.freq) / 1000u
-        * bytes_per_sample_frame;
+    const uint64_t wanted =
+        static_cast<uint64_t>(ms) * static_cast<uint64_t>(audio_spec.freq) / 1000u * bytes_per_sample_frame;
     if (audio_bytes >= wanted)
         return;
     while (audio_bytes < wanted) {
         memset(audio_buffer.data(), audio_spec.silence, audio_buffer.size());
         audio_spec.callback(audio_spec.userdata, audio_buffer.data(), static_cast<int>(audio_buffer.size()));
-        if (pwrite(audio_fd, audio_buffer.data(), audio_buffer.size(), static_cast<off_t>(44 + audio_bytes))
-            != static_cast<ssize_t>(audio_buffer.size()))
+        if (pwrite(audio_fd, audio_buffer.data(), audio_buffer.size(), static_cast<off_t>(44 + audio_bytes)) !=
+            static_cast<ssize_t>(audio_buffer.size()))
             fail_to_write();
         audio_bytes += audio_buffer.size();
     }
     write_wav_header();
 }
 
-}  // namespace
+}   // namespace
 
 void read_audio_settings()
 {
@@ -101,15 +101,15 @@ void render_audio_after_swap(unsigned swaps)
         render_audio_until(time_at(swaps));
 }
 
-}  // namespace vclock
+}   // namespace vclock
 
 VCLOCK_EXPORT int SDL_OpenAudio(SDL_AudioSpec* desired, SDL_AudioSpec* obtained)
 {
     using namespace vclock;
     configure();
     static const auto real_open = next_symbol<int (*)(SDL_AudioSpec*, SDL_AudioSpec*)>("SDL_OpenAudio");
-    if (audio_path.empty() || audio_captured || !desired || desired->format != AUDIO_S16LSB
-        || desired->channels < 1 || desired->samples == 0 || !desired->callback) {
+    if (audio_path.empty() || audio_captured || !desired || desired->format != AUDIO_S16LSB || desired->channels < 1 ||
+        desired->samples == 0 || !desired->callback) {
         if (!audio_path.empty())
             fprintf(stderr, "vclock: audio not captured (only one signed 16-bit little-endian device)\n");
         return real_open(desired, obtained);

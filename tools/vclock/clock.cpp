@@ -49,7 +49,7 @@ std::atomic<unsigned> swaps{0};
 std::atomic<int64_t> real_now_ms{0};
 std::vector<int64_t> real_ms;   // real_ms[k - 1] = T(k)
 std::once_flag real_origin_once;
-uint32_t real_origin = 0;       // the real timer at the first SDL_GetTicks call
+uint32_t real_origin = 0;   // the real timer at the first SDL_GetTicks call
 Uint32 (*real_get_ticks)(void) = nullptr;
 
 // The real SDL timer, and the moment the clock started on it (the first SDL_GetTicks call).
@@ -70,7 +70,7 @@ void sample_real_clock()
     real_now_ms.store(t);
 }
 
-}  // namespace
+}   // namespace
 
 void read_clock_settings()
 {
@@ -131,7 +131,7 @@ uint32_t clock_at(unsigned k)
     return static_cast<uint32_t>(base_ms + static_cast<uint64_t>(time_at(k)));
 }
 
-}  // namespace vclock
+}   // namespace vclock
 
 VCLOCK_EXPORT Uint32 SDL_GetTicks(void)
 {

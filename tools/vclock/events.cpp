@@ -49,8 +49,8 @@ void parse_events(const char* text)
         const size_t colon = item.find(':');
         if (colon == std::string::npos)
             fail(about("item").c_str(), item.c_str());
-        const unsigned after = static_cast<unsigned>(
-            parse_integer(item.substr(0, colon), about("swap number").c_str(), 0, UINT32_MAX));
+        const unsigned after =
+            static_cast<unsigned>(parse_integer(item.substr(0, colon), about("swap number").c_str(), 0, UINT32_MAX));
         const std::string name = item.substr(colon + 1);
         if (name == "escape") {
             injected.push_back({after, key_event(SDL_KEYDOWN, SDLK_ESCAPE)});
@@ -61,9 +61,10 @@ void parse_events(const char* text)
             injected.push_back({after, event});
         } else if (name.compare(0, 4, "key:") == 0 && name.size() > 4) {
             const std::string sym_text = name.substr(4);
-            const SDLKey sym = sym_text.size() == 1 && !isdigit(static_cast<unsigned char>(sym_text[0]))
-                ? static_cast<SDLKey>(static_cast<unsigned char>(sym_text[0]))
-                : static_cast<SDLKey>(parse_integer(sym_text, about("key").c_str(), 1, SDLK_LAST - 1));
+            const SDLKey sym =
+                sym_text.size() == 1 && !isdigit(static_cast<unsigned char>(sym_text[0]))
+                    ? static_cast<SDLKey>(static_cast<unsigned char>(sym_text[0]))
+                    : static_cast<SDLKey>(parse_integer(sym_text, about("key").c_str(), 1, SDLK_LAST - 1));
             injected.push_back({after, key_event(SDL_KEYDOWN, sym)});
             injected.push_back({after, key_event(SDL_KEYUP, sym)});
         } else {
@@ -76,7 +77,7 @@ void parse_events(const char* text)
             std::swap(injected[j - 1], injected[j]);
 }
 
-}  // namespace
+}   // namespace
 
 void read_event_settings()
 {
@@ -84,7 +85,7 @@ void read_event_settings()
         parse_events(text);
 }
 
-}  // namespace vclock
+}   // namespace vclock
 
 VCLOCK_EXPORT int SDL_PollEvent(SDL_Event* event)
 {

@@ -41,14 +41,15 @@ void parse_grab_frames(const char* text)
         const size_t dash = item.find('-');
         GrabRange range;
         if (dash == std::string::npos) {
-            range.first = range.last = static_cast<unsigned>(
-                parse_integer(item, grab_frames_variable, 0, UINT32_MAX));
+            range.first = range.last = static_cast<unsigned>(parse_integer(item, grab_frames_variable, 0, UINT32_MAX));
         } else {
-            range.first = static_cast<unsigned>(
-                parse_integer(item.substr(0, dash), grab_frames_variable, 0, UINT32_MAX));
+            range.first =
+                static_cast<unsigned>(parse_integer(item.substr(0, dash), grab_frames_variable, 0, UINT32_MAX));
             const std::string last = item.substr(dash + 1);
-            range.last = last.empty() ? UINT32_MAX : static_cast<unsigned>(
-                parse_integer(last, grab_frames_variable, range.first, UINT32_MAX));
+            range.last =
+                last.empty()
+                    ? UINT32_MAX
+                    : static_cast<unsigned>(parse_integer(last, grab_frames_variable, range.first, UINT32_MAX));
         }
         grab_ranges.push_back(range);
     }
@@ -82,8 +83,7 @@ void grab_frame(unsigned frame)
     if (grab_fd < 0) {
         grab_fd = open(grab_target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (grab_fd < 0) {
-            fprintf(stderr, "vclock: cannot open %s '%s': %s\n", grab_variable, grab_target.c_str(),
-                    strerror(errno));
+            fprintf(stderr, "vclock: cannot open %s '%s': %s\n", grab_variable, grab_target.c_str(), strerror(errno));
             _exit(3);
         }
     }
@@ -122,7 +122,7 @@ void grab_frame(unsigned frame)
     write_all(grab_fd, image.data(), image.size(), "a grabbed frame");
 }
 
-}  // namespace
+}   // namespace
 
 void read_grab_settings()
 {
@@ -141,4 +141,4 @@ void grab_if_chosen(unsigned frame)
         grab_frame(frame);
 }
 
-}  // namespace vclock
+}   // namespace vclock

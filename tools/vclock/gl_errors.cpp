@@ -41,30 +41,43 @@ void write_pending_gl_errors(const char* when)
 const char* debug_type_name(GLenum type)
 {
     switch (type) {
-    case GL_DEBUG_TYPE_ERROR: return "error";
-    case GL_DEBUG_TYPE_UNDEFINED_BEHAVIOR: return "undefined";
-    case GL_DEBUG_TYPE_DEPRECATED_BEHAVIOR: return "deprecated";
-    case GL_DEBUG_TYPE_PORTABILITY: return "portability";
-    case GL_DEBUG_TYPE_PERFORMANCE: return "performance";
-    case GL_DEBUG_TYPE_MARKER: return "marker";
-    case GL_DEBUG_TYPE_PUSH_GROUP: return "push";
-    case GL_DEBUG_TYPE_POP_GROUP: return "pop";
-    default: return "other";
+    case GL_DEBUG_TYPE_ERROR:
+        return "error";
+    case GL_DEBUG_TYPE_UNDEFINED_BEHAVIOR:
+        return "undefined";
+    case GL_DEBUG_TYPE_DEPRECATED_BEHAVIOR:
+        return "deprecated";
+    case GL_DEBUG_TYPE_PORTABILITY:
+        return "portability";
+    case GL_DEBUG_TYPE_PERFORMANCE:
+        return "performance";
+    case GL_DEBUG_TYPE_MARKER:
+        return "marker";
+    case GL_DEBUG_TYPE_PUSH_GROUP:
+        return "push";
+    case GL_DEBUG_TYPE_POP_GROUP:
+        return "pop";
+    default:
+        return "other";
     }
 }
 
 const char* debug_severity_name(GLenum severity)
 {
     switch (severity) {
-    case GL_DEBUG_SEVERITY_HIGH: return "high";
-    case GL_DEBUG_SEVERITY_MEDIUM: return "medium";
-    case GL_DEBUG_SEVERITY_LOW: return "low";
-    default: return "notification";
+    case GL_DEBUG_SEVERITY_HIGH:
+        return "high";
+    case GL_DEBUG_SEVERITY_MEDIUM:
+        return "medium";
+    case GL_DEBUG_SEVERITY_LOW:
+        return "low";
+    default:
+        return "notification";
     }
 }
 
-void GLAPIENTRY on_debug_message(GLenum, GLenum type, GLuint id, GLenum severity, GLsizei length,
-                                 const GLchar* message, const void*)
+void GLAPIENTRY on_debug_message(GLenum, GLenum type, GLuint id, GLenum severity, GLsizei length, const GLchar* message,
+                                 const void*)
 {
     std::string text = length >= 0 ? std::string(message, static_cast<size_t>(length)) : std::string(message);
     std::replace(text.begin(), text.end(), '\n', ' ');
@@ -104,7 +117,7 @@ void arm_gl_error_checks()
     write_line(gl_errors_file, gl_errors_armed_format, gl_debug_output ? 1 : 0);
 }
 
-}  // namespace
+}   // namespace
 
 void read_gl_error_settings()
 {
@@ -133,4 +146,4 @@ void end_gl_errors(unsigned swaps)
     write_line(gl_errors_file, gl_errors_end_format, swaps);
 }
 
-}  // namespace vclock
+}   // namespace vclock

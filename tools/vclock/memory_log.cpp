@@ -10,7 +10,6 @@
 #include <fcntl.h>
 #include <malloc.h>
 
-
 #include "vclock.h"
 #include "vclock_protocol.h"
 
@@ -45,7 +44,7 @@ long heap_in_use_kb()
     return static_cast<long>((heap.uordblks + heap.hblkhd) / 1024);
 }
 
-}  // namespace
+}   // namespace
 
 void read_log_settings()
 {
@@ -67,4 +66,4 @@ void log_exit(unsigned swaps)
     write_line(log_file, log_exit_format, swaps);
 }
 
-}  // namespace vclock
+}   // namespace vclock

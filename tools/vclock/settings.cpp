@@ -72,7 +72,7 @@ void read_settings()
     read_gl_error_settings();
 }
 
-}  // namespace
+}   // namespace
 
 // Read on first use rather than in a load-time constructor, which could run before the parts' own globals
 // are initialised.
@@ -82,4 +82,4 @@ void configure()
     std::call_once(once, read_settings);
 }
 
-}  // namespace vclock
+}   // namespace vclock

@@ -37,4 +37,4 @@ __attribute__((destructor)) void report_exit()
     vclock::end_gl_errors(vclock::swaps_done());
 }
 
-}  // namespace
+}   // namespace

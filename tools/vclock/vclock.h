@@ -24,8 +24,7 @@ FILE* open_text_file(const char* variable);
 void write_line(FILE* file, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // The function this library stands in for, as the program's own libraries define it.
-template <typename T>
-T next_symbol(const char* name)
+template <typename T> T next_symbol(const char* name)
 {
     void* symbol = dlsym(RTLD_NEXT, name);
     if (!symbol) {
@@ -67,7 +66,7 @@ void check_gl_errors_before_swap(unsigned frame);
 void check_gl_errors_after_swap(unsigned swaps);
 void end_gl_errors(unsigned swaps);
 
-}  // namespace vclock
+}   // namespace vclock
 
 // The functions the program calls, in place of SDL's.
 #define VCLOCK_EXPORT extern "C" __attribute__((visibility("default")))

@@ -23,8 +23,8 @@ constexpr const char audio_variable[] = "VCLOCK_AUDIO";
 
 // Every setting, for a driver that must start its program with none inherited.
 constexpr const char* const all_variables[] = {
-    base_variable, step_variable, first_variable, times_variable, real_skip_variable, events_variable,
-    grab_variable, grab_frames_variable, log_variable, gl_errors_variable, audio_variable};
+    base_variable, step_variable,        first_variable, times_variable,     real_skip_variable, events_variable,
+    grab_variable, grab_frames_variable, log_variable,   gl_errors_variable, audio_variable};
 
 // "NAME=value", the form the drivers hand to their child's environment.
 inline std::string setting(const char* variable, const std::string& value)
@@ -73,17 +73,17 @@ inline bool gl_errors_line_reports_error(const std::string& line)
         return true;
     unsigned frame = 0;
     char type[16] = "";
-    return sscanf(line.c_str(), "debug frame %u %15s ", &frame, type) == 2
-        && (std::string(type) == "error" || std::string(type) == "undefined");
+    return sscanf(line.c_str(), "debug frame %u %15s ", &frame, type) == 2 &&
+           (std::string(type) == "error" || std::string(type) == "undefined");
 }
 
 // One parsed swap line of the log.
 struct SwapLine {
-    unsigned swap = 0;       // swaps done after this one
-    int64_t frame_ms = 0;    // the time the shown frame was drawn at
-    uint32_t clock = 0;      // what SDL_GetTicks returns from then on
-    long rss_kb = -1;        // resident memory right after the swap, KiB
-    long heap_kb = -1;       // malloc'd and not freed right after the swap, KiB
+    unsigned swap = 0;      // swaps done after this one
+    int64_t frame_ms = 0;   // the time the shown frame was drawn at
+    uint32_t clock = 0;     // what SDL_GetTicks returns from then on
+    long rss_kb = -1;       // resident memory right after the swap, KiB
+    long heap_kb = -1;      // malloc'd and not freed right after the swap, KiB
 };
 
 // Reads one log line as a swap line; false for any other line.
@@ -104,4 +104,4 @@ inline bool parse_exit_line(const char* line, unsigned& swaps)
     return sscanf(line, log_exit_format, &swaps) == 1;
 }
 
-}  // namespace vclock
+}   // namespace vclock
