@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Static analysis of the project's own code with clang-tidy (.clang-tidy) and cppcheck; fails on any warning.
+# Static analysis of the project's own code with clang-tidy (.clang-tidy) and cppcheck, and its layout against
+# .clang-format; fails on any warning.
 # Usage: scripts/lint.sh [build dir with compile_commands.json, default build]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,6 +22,13 @@ echo "cppcheck: $(echo "$sources" | wc -w) files"
 if ! cppcheck --quiet --library=googletest --enable=warning,style,performance,portability --std=c++17 --inline-suppr \
         --suppressions-list=cppcheck.supp --error-exitcode=1 \
         -I src -I "$build/generated" -I tools/vclock -I tools/capture -I tools/preview -I tests/support $sources; then
+    status=1
+fi
+
+formatted=$(git ls-files '*.cpp' '*.h')
+echo "clang-format: $(echo "$formatted" | wc -w) files"
+if ! clang-format --dry-run -Werror $formatted 2>"$build/clang-format.log"; then
+    grep -E 'error:' "$build/clang-format.log" | cut -d: -f1 | sort -u | sed 's/$/: not laid out as .clang-format says (clang-format -i)/'
     status=1
 fi
 
