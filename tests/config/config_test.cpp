@@ -82,7 +82,9 @@ TEST_F(ConfigurationWindow, ReferenceCompilerAcceptsEveryProgram)
                     {"effect3", effect3},
                     {"g1", g1}};
     TempDir dir;
-    for (const auto& [name, program] : programs) {
+    for (const auto& entry : programs) {
+        const std::string name = entry.name;
+        const GLuint program = entry.program;
         GLuint shaders[3] = {};
         GLsizei attached = 0;
         glGetAttachedShaders(program, 3, &attached, shaders);
@@ -95,7 +97,7 @@ TEST_F(ConfigurationWindow, ReferenceCompilerAcceptsEveryProgram)
             glGetShaderSource(shaders[i], length, nullptr, text.data());
             text.resize(std::strlen(text.c_str()));
             const char* suffix = kind == GL_VERTEX_SHADER ? ".vert" : kind == GL_GEOMETRY_SHADER ? ".geom" : ".frag";
-            command.push_back(dir / (std::string(name) + suffix));
+            command.push_back(dir / (name + suffix));
             std::ofstream(command.back()) << text;
         }
         EXPECT_GE(attached, 2) << name << " should have its vertex and fragment stages attached";
