@@ -17,7 +17,7 @@ void main()
     color = vec4(0.0);
     float x = 1.0 / 8.0;
     for (int k = 0; k < 8; k++) {
-        // Every tap falls between two texels; the linear minification filter averages them.
+        // Every tap falls between two texels; the texture's linear filter averages them.
         float w = gauss(x);
         color += w * texture2DRect(tex, coord + float(k) * m);
         color += w * texture2DRect(tex, coord - float(k) * m);

@@ -169,6 +169,23 @@ TEST(Filter, WrongPassOrderLeavesTheSampleBufferUnreducedAlongY)
                            Rgb{0.194370, 0.194370, 0.194370}, weight_tol));
 }
 
+TEST(Filter, TapsAverageTwoTexelsWhenTheDriverMagnifies)
+{
+    // Zero gradients make every tap a magnification, the way some drivers judge the 4:1 footprint.
+    const std::string grad = "#define texture2DRect(s, p) textureGrad(s, p, vec2(0.0), vec2(0.0))\n";
+    const GLuint magnifying = link_test_program(vertex_source, nullptr, (grad + filter_source).c_str());
+    clear_target(fbo_sample, 0.0f);
+    set_texel(sample_tex, 2001, 101, 1.0f);
+    with_stand_in(&filter_prog, magnifying, [] {
+        reduce_along_x();
+        reduce_along_y();
+    });
+    const double both = 0.194370 * 0.194370;   // offsets -0.5 along x and y: the mean of two texels per tap
+    EXPECT_TRUE(probe_near("Y target (500, 25), taps magnified", read_rgb(fbo_y, 500, 25, 1, 1).at(500, 25),
+                           Rgb{both, both, both}, weight_tol));
+    glDeleteProgram(magnifying);
+}
+
 // A test card in the Y target: values k / 255, which survive half floats and 8-bit windows exactly.
 std::vector<float> fill_test_card()
 {
