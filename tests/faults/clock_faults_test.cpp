@@ -1,6 +1,8 @@
 // The demo stopped with SIGSTOP for 3 s and continued: the show's clock is the system timer, so the pause is
-// show time and the run still ends 136 s after its start, not 3 s later.
+// show time and the run still ends 136 s after its start, not 3 s later. vclock's settings in other hands than
+// the program's, and clock jumps whose audio would not fit a WAV.
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -118,6 +120,69 @@ TEST_F(PausedProcess, StoppedAndContinuedTheShowEndsOnTime)
     EXPECT_GT(static_cast<int64_t>(last.clock), show) << "expected the reading after the last frame > 136 s";
     EXPECT_LE(static_cast<int64_t>(clock.swaps[clock.swaps.size() - 2].clock), show)
         << "expected the reading after the frame before the last <= 136 s (else the run went on too long)";
+}
+
+using ClockSettings = DemoRun;
+
+// Rows: a preloaded shell that runs the demo, then a command; a GL program that starts another, on a clock of its
+// own (VCLOCK_BASE=5000), between its two frames; jumps whose audio passes a WAV's 4 GiB, and one without audio.
+// Expected: each row's status and line; the log holds the owner's frames alone (swaps 1..N, rising clocks,
+// "exit swaps N") and the GL error file ends with "end swaps N"; a refused run writes no audio. Files are limited
+// to 64 MiB meanwhile, so that a jump that is not refused ends with SIGXFSZ rather than filling the disk.
+TEST_F(ClockSettings, OnlyTheirOwnerWritesAndNoJumpOutgrowsAWav)
+{
+    struct Case {
+        const char* why;
+        std::vector<std::string> argv, settings;
+        int status;
+        std::string line;   // a line of the output, or empty
+        long frames;        // -1: no exit line
+    };
+    const std::string demo = DEMO_BINARY, probe = GL_ERROR_PROBE, wav = dir / "sound.wav", gl = dir / "gl.txt";
+    const std::string audio = "VCLOCK_AUDIO=" + wav;
+    const auto refused = [](const std::string& setting, const std::string& value) {
+        return "vclock: bad " + setting +
+               " (its audio passes the 4 GiB a WAV holds, 24347 s at 44100 Hz, 2 channels): '" + value + "'";
+    };
+    const Case cases[] = {
+        {"shell command", {"/bin/sh", "-c", demo + "; /bin/true"}, {"VCLOCK_STEP=34000"}, 0, "", 5},
+        {"SDL child", {probe, "VCLOCK_BASE=5000 " + probe}, {}, 0, "", 2},
+        {"jump",
+         {demo},
+         {"VCLOCK_FIRST=4294967295", "VCLOCK_STEP=1e9", audio},
+         2,
+         refused("VCLOCK_FIRST", "4294967295"),
+         -1},
+        {"step", {demo}, {"VCLOCK_STEP=1e9", audio}, 2, refused("VCLOCK_STEP", "1e9"), -1},
+        {"jump without audio", {demo}, {"VCLOCK_FIRST=4294967295", "VCLOCK_STEP=1e9"}, 0, "", 1},
+    };
+    rlimit files{};
+    getrlimit(RLIMIT_FSIZE, &files);
+    const rlimit small = {64 << 20, files.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &small);
+    for (Case c : cases) {
+        SCOPED_TRACE(c.why);
+        for (const std::string& file : {dir / "clock.log", gl, wav})
+            remove(file.c_str());
+        c.settings.push_back("VCLOCK_GL_ERRORS=" + gl);
+        const RunResult result = run_program(c.argv, demo_environment(c.settings), dir.path, 60);
+        EXPECT_TRUE(result.exited && result.status == c.status)
+            << "expected exit status " << c.status << ", got " << describe(result) << "; output:\n"
+            << result.output;
+        EXPECT_TRUE(c.line.empty() || has_line(result.output, c.line)) << "expected the line " << c.line << "\n"
+                                                                       << result.output;
+        const ClockLog clock = log();
+        bool owners = clock.exit_swaps == c.frames && clock.swaps.size() == static_cast<size_t>(std::max(c.frames, 0L));
+        for (size_t i = 0; owners && i < clock.swaps.size(); ++i)
+            owners = clock.swaps[i].swap == i + 1 && (i == 0 || clock.swaps[i].clock > clock.swaps[i - 1].clock);
+        EXPECT_TRUE(owners) << "expected " << c.frames << " frames of the owner alone; the log:\n"
+                            << read_text(dir / "clock.log");
+        EXPECT_TRUE(c.frames < 0 || has_line(read_text(gl), "end swaps " + std::to_string(c.frames)))
+            << "expected the GL error file to end with the owner's frames:\n"
+            << read_text(gl);
+        EXPECT_FALSE(c.status == 2 && file_exists(wav)) << "expected no audio written";
+    }
+    setrlimit(RLIMIT_FSIZE, &files);
 }
 
 }   // namespace
