@@ -1,10 +1,7 @@
 // gl_error_probe: opens a small GL window and makes one bad call before the first swap (GL_INVALID_ENUM) and
-// one after it (GL_INVALID_VALUE), so that a GL error check can be seen to report both. A command given as its
-// argument runs between the two frames, as a child that inherits the preload.
+// one after it (GL_INVALID_VALUE), so that a GL error check can be seen to report both.
 #include <GL/gl.h>
 #include <SDL/SDL.h>
-
-#include <cstdlib>
 
 int main(int argc, char** argv)
 {
@@ -13,7 +10,7 @@ int main(int argc, char** argv)
     glEnable(0x7FFF);   // no such capability: GL_INVALID_ENUM during start-up
     glClear(GL_COLOR_BUFFER_BIT);
     SDL_GL_SwapBuffers();
-    if (argc > 1 && system(argv[1]) != 0)
+    if (argc > 1 && system(argv[1]) != 0)   // a command between the frames: a child that inherits the preload
         return 1;
     glDrawArrays(GL_POINTS, 0, -1);   // negative count: GL_INVALID_VALUE in frame 1
     SDL_GL_SwapBuffers();

@@ -57,8 +57,7 @@ if [ "$actual" != "$(sort <<<"$expected")" ]; then
     fail "the .deb's files differ from the expected list (< expected, > in the package):"
     diff <(sort <<<"$expected") <(echo "$actual")
 fi
-# Modes whatever the umask: folders and programs (the launcher, those in PROGRAM_DIR but the clock library, which
-# is loaded, not run) 0755, links as links, the rest 0644; in both packages.
+# Modes in both, whatever the umask: folders and programs (not the clock library) 0755, links, the rest 0644.
 modes=$({ dpkg-deb -c "$deb"; tar -tvzf "$archive"; } | awk -v programs="/$program_dir/" '{
     want = $1 ~ /^d/ ? "drwxr-xr-x" : $1 ~ /^l/ ? "lrwxrwxrwx" : "-rw-r--r--"
     if ($1 ~ /^-/ && ($6 ~ /\/bin\/velquorin$/ || (index($6, programs) && $6 !~ /\.so$/))) want = "-rwxr-xr-x"
