@@ -39,7 +39,7 @@ echo "sanitizers: whole-show run of the demo"
 run_dir=$(mktemp -d)
 at_exit 'rm -rf "$run_dir"'
 ln -s "$root/$build/Tarnhollow_4.mp3" "$run_dir/Tarnhollow_4.mp3"
-if ! (cd "$run_dir" && timeout 600 env LD_PRELOAD="$keep:$root/$build/libvclock.so" VCLOCK_STEP=4000 \
+if ! (cd "$run_dir" && timeout -k 10 600 env LD_PRELOAD="$keep:$root/$build/libvclock.so" VCLOCK_STEP=4000 \
         VCLOCK_LOG=clock.log VCLOCK_GL_ERRORS=gl.txt "$root/$build/demo" >output.txt 2>&1); then
     echo "the demo failed under the sanitizers:"
     cat "$run_dir/output.txt"

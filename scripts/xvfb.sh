@@ -15,23 +15,37 @@ at_exit() {
     trap run_at_exit EXIT
 }
 
+# Stops the server: SIGTERM, then SIGKILL where it has not gone within 5 s, so that exit never waits on it for longer.
+stop_xvfb() {
+    kill "$XVFB_PID" 2>/dev/null || return 0
+    for _ in $(seq 50); do
+        kill -0 "$XVFB_PID" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -KILL "$XVFB_PID" 2>/dev/null
+    wait "$XVFB_PID" 2>/dev/null
+}
+
 start_xvfb() {
     # The server picks a free display itself and writes its number to a pipe once it accepts clients;
-    # a client started before that can make the next SDL_Init fail.
-    local fifo
-    fifo=$(mktemp -u)
-    mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 1920x1200x24 -noreset -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    # a client started before that can make the next SDL_Init fail. The pipe is made in a folder of our own,
+    # so that nobody else can have put something under its name first.
+    local folder display=""
+    folder=$(mktemp -d) || return 1
+    if ! mkfifo "$folder/display"; then
+        rm -rf "$folder"
+        return 1
+    fi
+    Xvfb -displayfd 3 -screen 0 1920x1200x24 -noreset -nolisten tcp 3>"$folder/display" >/dev/null 2>&1 &
     XVFB_PID=$!
-    at_exit 'kill $XVFB_PID 2>/dev/null; wait $XVFB_PID 2>/dev/null'
-    local display=""
-    read -r -t 20 display <"$fifo" || true
-    rm -f "$fifo"
+    at_exit stop_xvfb
+    read -r -t 20 display <"$folder/display" || true
+    rm -rf "$folder"
     if [ -n "$display" ] && DISPLAY=":$display" xdpyinfo >/dev/null 2>&1; then
         export DISPLAY=":$display"
         return 0
     fi
-    kill $XVFB_PID 2>/dev/null
+    stop_xvfb
     echo "could not start Xvfb"
     return 1
 }

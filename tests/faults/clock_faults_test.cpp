@@ -1,6 +1,7 @@
 // The demo stopped with SIGSTOP for 3 s and continued: the show's clock is the system timer, so the pause is
 // show time and the run still ends 136 s after its start, not 3 s later.
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <fstream>
 #include <thread>
+#include <tuple>
 
 #include "program_run.h"
 
@@ -118,6 +120,42 @@ TEST_F(PausedProcess, StoppedAndContinuedTheShowEndsOnTime)
     EXPECT_GT(static_cast<int64_t>(last.clock), show) << "expected the reading after the last frame > 136 s";
     EXPECT_LE(static_cast<int64_t>(clock.swaps[clock.swaps.size() - 2].clock), show)
         << "expected the reading after the frame before the last <= 136 s (else the run went on too long)";
+}
+
+// vclock's settings in other hands than their owner's (rows 1, 2) and jumps whose sound passes a WAV's 4 GiB, with
+// files limited to 64 MiB meanwhile. Expected: status 0, or 2 and the row's line; the log holds the owner's N frames
+// alone (swaps 1..N, rising clocks, "exit swaps N", -1: no exit line); a refused run writes no sound.
+TEST_F(DemoRun, VclockSettingsAreWrittenByTheirOwnerAloneAndNoJumpPassesAWav)
+{
+    const std::string demo = DEMO_BINARY, probe = GL_ERROR_PROBE, wav = dir / "sound.wav";
+    const std::string audio = "VCLOCK_AUDIO=" + wav, jump = "VCLOCK_FIRST=4294967295";
+    const std::string big = " (its audio passes the 4 GiB a WAV holds, 24347 s at 44100 Hz, 2 channels): '";
+    const std::tuple<std::vector<std::string>, std::vector<std::string>, std::string, long> cases[] = {
+        {{"/bin/sh", "-c", demo + "; /bin/true"}, {"VCLOCK_STEP=34000"}, "", 5},   // a command after the demo
+        {{probe, "VCLOCK_BASE=5000 " + probe}, {}, "", 2},   // an SDL program started between the probe's frames
+        {{demo}, {jump, "VCLOCK_STEP=1e9", audio}, "vclock: bad VCLOCK_FIRST" + big + "4294967295'", -1},
+        {{demo}, {"VCLOCK_STEP=1e9", audio}, "vclock: bad VCLOCK_STEP" + big + "1e9'", -1},
+        {{demo}, {jump, "VCLOCK_STEP=1e9"}, "", 1},
+    };
+    rlimit files{};
+    getrlimit(RLIMIT_FSIZE, &files);
+    const rlimit small = {64 << 20, files.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &small);
+    for (const auto& [argv, settings, line, frames] : cases) {
+        SCOPED_TRACE(argv.back() + " " + testing::PrintToString(settings));
+        for (const std::string& file : {dir / "clock.log", wav})
+            remove(file.c_str());
+        const RunResult result = run_program(argv, demo_environment(settings), dir.path, 60);
+        EXPECT_EQ(describe(result), line.empty() ? "exit status 0" : "exit status 2") << result.output;
+        EXPECT_TRUE(line.empty() || has_line(result.output, line)) << "expected the line " << line;
+        const ClockLog clock = log();
+        bool owners = clock.exit_swaps == frames && clock.swaps.size() == static_cast<size_t>(std::max(frames, 0L));
+        for (size_t i = 0; owners && i < clock.swaps.size(); ++i)
+            owners = clock.swaps[i].swap == i + 1 && (i == 0 || clock.swaps[i].clock > clock.swaps[i - 1].clock);
+        EXPECT_TRUE(owners) << "expected the owner's frames alone:\n" << read_text(dir / "clock.log");
+        EXPECT_FALSE(!line.empty() && file_exists(wav)) << "expected no sound written";
+    }
+    setrlimit(RLIMIT_FSIZE, &files);
 }
 
 }   // namespace

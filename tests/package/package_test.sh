@@ -20,8 +20,8 @@ fail() {
     failures=$((failures + 1))
 }
 
-# The packages, made in a folder of their own.
-if ! cpack --config "$build/CPackConfig.cmake" -B "$work/packages" >"$work/cpack.txt" 2>&1; then
+# The packages, made in a folder of their own under a umask that would close every folder to other users.
+if ! (umask 077 && cpack --config "$build/CPackConfig.cmake" -B "$work/packages" >"$work/cpack.txt" 2>&1); then
     cat "$work/cpack.txt"
     echo "FAIL: cpack did not make the packages"
     exit 1
@@ -57,6 +57,12 @@ if [ "$actual" != "$(sort <<<"$expected")" ]; then
     fail "the .deb's files differ from the expected list (< expected, > in the package):"
     diff <(sort <<<"$expected") <(echo "$actual")
 fi
+# Modes in both, whatever the umask: folders and programs (not the clock library) 0755, links, the rest 0644.
+modes=$({ dpkg-deb -c "$deb"; tar -tvzf "$archive"; } | awk -v programs="/$program_dir/" '{
+    want = $1 ~ /^d/ ? "drwxr-xr-x" : $1 ~ /^l/ ? "lrwxrwxrwx" : "-rw-r--r--"
+    if ($1 ~ /^-/ && ($6 ~ /\/bin\/velquorin$/ || (index($6, programs) && $6 !~ /\.so$/))) want = "-rwxr-xr-x"
+    if ($1 != want) print $6 " " $1 " (expected " want ")" }')
+[ -z "$modes" ] || fail "modes that follow the packager's umask (077): $(echo "$modes" | tr '\n' ' ')"
 for command in $commands; do
     [ "$command" = velquorin ] && continue
     [ "$(readlink "$root/usr/bin/$command")" = velquorin ] || fail "usr/bin/$command is not a link to velquorin"
@@ -92,7 +98,7 @@ run_show() {
     local launcher=$1 name=$2 run=$work/run-$2
     mkdir -p "$run/elsewhere"
     (cd "$run/elsewhere" &&
-        timeout 120 env LD_PRELOAD="$vclock" SDL_AUDIODRIVER=dummy VCLOCK_STEP=34000 \
+        timeout -k 10 120 env LD_PRELOAD="$vclock" SDL_AUDIODRIVER=dummy VCLOCK_STEP=34000 \
             VCLOCK_AUDIO="$run/sound.wav" VCLOCK_LOG="$run/clock.log" "$launcher" >"$run/output.txt" 2>&1)
     local status=$?
     [ $status -eq 0 ] || fail "$name: the show ended with status $status, expected 0"
@@ -126,7 +132,7 @@ run_show "$root/usr/bin/velquorin" ".deb"
 
 # The recorder from the .deb finds the installed demo, clock library and music: a still, no word of the music.
 mkdir -p "$work/capture"
-(cd "$work/capture" && timeout 120 "$root/usr/bin/velquorin-capture" --quiet --still 20=still.png \
+(cd "$work/capture" && timeout -k 10 120 "$root/usr/bin/velquorin-capture" --quiet --still 20=still.png \
     >"$work/capture.txt" 2>&1) || fail "velquorin-capture failed: $(cat "$work/capture.txt")"
 [ -s "$work/capture/still.png" ] || fail "velquorin-capture wrote no still"
 ! grep -q "Mix_LoadMUS() failed" "$work/capture.txt" || fail "velquorin-capture ran the demo without its music"
@@ -134,7 +140,7 @@ mkdir -p "$work/capture"
 # The preview from the .deb starts in the music's folder and quits on Escape.
 if [ "$with_preview" = 1 ]; then
     mkdir -p "$work/preview"
-    (cd "$work/preview" && timeout 120 env LD_PRELOAD="$vclock" SDL_AUDIODRIVER=dummy VCLOCK_STEP=1000 \
+    (cd "$work/preview" && timeout -k 10 120 env LD_PRELOAD="$vclock" SDL_AUDIODRIVER=dummy VCLOCK_STEP=1000 \
         VCLOCK_EVENTS=3:escape "$root/usr/bin/velquorin-preview" --at 20 >"$work/preview.txt" 2>&1) ||
         fail "velquorin-preview did not quit with status 0: $(cat "$work/preview.txt")"
     ! grep -q "Mix_LoadMUS() failed" "$work/preview.txt" || fail "velquorin-preview ran without its music"

@@ -6,6 +6,9 @@
 //                       the file holds the audio up to T(K) (whole callback buffers, so up to one buffer
 //                       more). Sample n of the file plays at n / rate seconds after the clock's start.
 //                       Only signed 16-bit little-endian audio is captured; other formats play as usual.
+//                       A WAV counts its size in 32 bits, so it holds at most 4 GiB (6.7 hours at 44100 Hz
+//                       stereo): a setting that would make one swap write more is refused when the program
+//                       opens its audio, and the audio stops with one line where the run gets there.
 #include <SDL/SDL.h>
 
 #include <fcntl.h>
@@ -28,6 +31,9 @@ SDL_AudioSpec audio_spec;
 int audio_fd = -1;
 uint64_t audio_bytes = 0;   // PCM bytes written after the header
 std::vector<Uint8> audio_buffer;
+bool audio_full = false;   // the WAV holds all it can
+
+constexpr uint64_t wav_data_most = UINT32_MAX - 36;   // bytes: the RIFF size field counts 36 more
 
 [[noreturn]] void fail_to_write()
 {
@@ -68,15 +74,33 @@ void write_wav_header()
         fail_to_write();
 }
 
+uint64_t bytes_per_second()
+{
+    return static_cast<uint64_t>(audio_spec.freq) * audio_spec.channels * 2u;
+}
+
+// The longest time, in milliseconds, whose audio fits the WAV in whole callback buffers.
+int64_t most_audio_ms()
+{
+    return static_cast<int64_t>((wav_data_most - audio_spec.size) * 1000u / bytes_per_second());
+}
+
 // Runs the program's audio callback until the file covers the clock's time since the start.
 void render_audio_until(int64_t ms)
 {
     const uint64_t bytes_per_sample_frame = static_cast<uint64_t>(audio_spec.channels) * 2u;
-    const uint64_t wanted =
-        static_cast<uint64_t>(ms) * static_cast<uint64_t>(audio_spec.freq) / 1000u * bytes_per_sample_frame;
+    // Beyond twice what fits it only matters that the time is beyond it (and ms × rate could overflow).
+    const auto capped_ms = static_cast<uint64_t>(std::min(ms, 2 * most_audio_ms()));
+    const uint64_t wanted = capped_ms * static_cast<uint64_t>(audio_spec.freq) / 1000u * bytes_per_sample_frame;
     if (audio_bytes >= wanted)
         return;
     while (audio_bytes < wanted) {
+        if (audio_bytes + audio_buffer.size() > wav_data_most) {
+            fprintf(stderr, "vclock: %s '%s' is full at %lld s of audio (a WAV holds 4 GiB); the rest is not written\n",
+                    audio_variable, audio_path.c_str(), static_cast<long long>(audio_bytes / bytes_per_second()));
+            audio_full = true;
+            break;
+        }
         memset(audio_buffer.data(), audio_spec.silence, audio_buffer.size());
         audio_spec.callback(audio_spec.userdata, audio_buffer.data(), static_cast<int>(audio_buffer.size()));
         if (pwrite(audio_fd, audio_buffer.data(), audio_buffer.size(), static_cast<off_t>(44 + audio_bytes)) !=
@@ -97,7 +121,7 @@ void read_audio_settings()
 
 void render_audio_after_swap(unsigned swaps)
 {
-    if (audio_captured)
+    if (audio_captured && !audio_full)
         render_audio_until(time_at(swaps));
 }
 
@@ -108,20 +132,24 @@ VCLOCK_EXPORT int SDL_OpenAudio(SDL_AudioSpec* desired, SDL_AudioSpec* obtained)
     using namespace vclock;
     configure();
     static const auto real_open = next_symbol<int (*)(SDL_AudioSpec*, SDL_AudioSpec*)>("SDL_OpenAudio");
-    if (audio_path.empty() || audio_captured || !desired || desired->format != AUDIO_S16LSB || desired->channels < 1 ||
-        desired->samples == 0 || !desired->callback) {
+    if (audio_path.empty() || audio_captured || !desired || desired->format != AUDIO_S16LSB || desired->freq <= 0 ||
+        desired->channels < 1 || desired->samples == 0 || !desired->callback) {
         if (!audio_path.empty())
             fprintf(stderr, "vclock: audio not captured (only one signed 16-bit little-endian device)\n");
         return real_open(desired, obtained);
     }
+    audio_spec = *desired;
+    audio_spec.silence = 0;
+    audio_spec.size = static_cast<Uint32>(audio_spec.samples) * audio_spec.channels * 2u;
+    char why[96];
+    snprintf(why, sizeof why, "its audio passes the 4 GiB a WAV holds, %lld s at %d Hz, %d channels",
+             static_cast<long long>(most_audio_ms() / 1000), audio_spec.freq, audio_spec.channels);
+    refuse_jumps_over(most_audio_ms(), why);
     audio_fd = open(audio_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (audio_fd < 0) {
         fprintf(stderr, "vclock: cannot open %s '%s': %s\n", audio_variable, audio_path.c_str(), strerror(errno));
         _exit(3);
     }
-    audio_spec = *desired;
-    audio_spec.silence = 0;
-    audio_spec.size = static_cast<Uint32>(audio_spec.samples) * audio_spec.channels * 2u;
     audio_buffer.assign(audio_spec.size, 0);
     if (obtained)
         *obtained = audio_spec;

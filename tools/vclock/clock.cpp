@@ -98,6 +98,22 @@ void read_clock_settings()
     }
 }
 
+void refuse_jumps_over(int64_t most_ms, const char* why)
+{
+    const auto refuse = [why](const char* variable) {
+        const char* value = getenv(variable);
+        fail((std::string(variable) + " (" + why + ")").c_str(), value ? value : "");
+    };
+    if (have_first && first_ms > most_ms)
+        refuse(first_variable);
+    if (!listed_ms.empty() && *std::max_element(listed_ms.begin(), listed_ms.end()) > most_ms)
+        refuse(times_variable);
+    if (real_mode && real_skip_ms > most_ms)
+        refuse(real_skip_variable);
+    if (!real_mode && step_ms > static_cast<double>(most_ms))
+        refuse(step_variable);
+}
+
 unsigned swaps_done()
 {
     return swaps.load();

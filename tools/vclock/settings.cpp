@@ -1,11 +1,18 @@
 // vclock's settings: read once from the environment, part by part, and the helpers the parts read and write with.
 // A malformed value stops the program with a message on stderr, status 2.
+//
+// The settings belong to one process: the first that starts SDL with them (SDL_Init), which names itself in
+// VCLOCK_OWNER. The programs it starts inherit LD_PRELOAD and every setting; those that never start SDL (a shell
+// command) never read them, and those that do (another SDL program) find another owner named, run with vclock's
+// defaults and write nothing, so neither truncates the owner's files. A wrapper that merely starts the program
+// (timeout, a shell) starts no SDL, so the program itself is the owner.
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <mutex>
 
 #include "vclock.h"
+#include "vclock_protocol.h"
 
 namespace vclock {
 
@@ -62,8 +69,25 @@ void write_line(FILE* file, const char* format, ...)
 
 namespace {
 
+pid_t owner = 0;   // this process once it owns the settings
+
+// The settings are this process's unless an SDL program that started it owns them.
+bool claim_settings()
+{
+    const pid_t self = getpid();
+    const char* named = getenv(owner_variable);
+    if (named && *named && strtol(named, nullptr, 10) != self)
+        return false;
+    // Read at SDL_Init, on the program's main thread before SDL and GL start threads of their own.
+    setenv(owner_variable, std::to_string(self).c_str(), 1);
+    owner = self;
+    return true;
+}
+
 void read_settings()
 {
+    if (!claim_settings())
+        return;
     read_clock_settings();
     read_event_settings();
     read_grab_settings();
@@ -80,6 +104,11 @@ void configure()
 {
     static std::once_flag once;
     std::call_once(once, read_settings);
+}
+
+bool owns_settings()
+{
+    return owner != 0 && owner == getpid();   // not in a child forked from the owner
 }
 
 }   // namespace vclock

@@ -9,8 +9,18 @@
 //   audio.cpp        SDL_OpenAudio answered with a WAV file filled in step with the clock
 //   gl_errors.cpp    GL errors and debug messages
 //   memory_log.cpp   a line per swap with its times and the process's memory
-//   settings.cpp     reading the settings once, on first use
+//   settings.cpp     reading the settings once, on first use, by the process that owns them
+#include <SDL/SDL.h>
+
 #include "vclock.h"
+
+// The program's first SDL call: the process that starts SDL owns the settings.
+VCLOCK_EXPORT int SDL_Init(Uint32 flags)
+{
+    vclock::configure();
+    static const auto real_init = vclock::next_symbol<int (*)(Uint32)>("SDL_Init");
+    return real_init(flags);
+}
 
 VCLOCK_EXPORT void SDL_GL_SwapBuffers(void)
 {
@@ -30,9 +40,11 @@ VCLOCK_EXPORT void SDL_GL_SwapBuffers(void)
 
 namespace {
 
+// Only the owner writes at its exit: a shell command or other child that inherited the preload leaves the files alone.
 __attribute__((destructor)) void report_exit()
 {
-    vclock::configure();
+    if (!vclock::owns_settings())
+        return;
     vclock::log_exit(vclock::swaps_done());
     vclock::end_gl_errors(vclock::swaps_done());
 }

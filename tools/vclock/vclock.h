@@ -13,6 +13,8 @@ namespace vclock {
 
 // settings.cpp: every part's settings, read once on first use, and the helpers to read and write with.
 void configure();
+// Whether this process read the settings as their owner (the program that started SDL with them).
+bool owns_settings();
 // Stops the program: status 2 and "vclock: bad WHAT: 'VALUE'" on stderr.
 [[noreturn]] void fail(const char* what, const char* value);
 std::vector<std::string> split(const std::string& text, char separator);
@@ -43,6 +45,9 @@ void count_swap();
 int64_t time_at(unsigned k);
 // What SDL_GetTicks returns at swap count k.
 uint32_t clock_at(unsigned k);
+// Stops the program (fail, naming the setting and why) where a setting moves the clock by more than most_ms in
+// one swap: the first frame's time (VCLOCK_FIRST, any of VCLOCK_TIMES, VCLOCK_REAL_SKIP) or a step.
+void refuse_jumps_over(int64_t most_ms, const char* why);
 
 // events.cpp: scripted events (SDL_PollEvent).
 void read_event_settings();

@@ -20,11 +20,13 @@ constexpr const char grab_frames_variable[] = "VCLOCK_GRAB_FRAMES";
 constexpr const char log_variable[] = "VCLOCK_LOG";
 constexpr const char gl_errors_variable[] = "VCLOCK_GL_ERRORS";
 constexpr const char audio_variable[] = "VCLOCK_AUDIO";
+// Set by vclock itself: the process id of the program that owns the settings (settings.cpp).
+constexpr const char owner_variable[] = "VCLOCK_OWNER";
 
 // Every setting, for a driver that must start its program with none inherited.
 constexpr const char* const all_variables[] = {
     base_variable, step_variable,        first_variable, times_variable,     real_skip_variable, events_variable,
-    grab_variable, grab_frames_variable, log_variable,   gl_errors_variable, audio_variable};
+    grab_variable, grab_frames_variable, log_variable,   gl_errors_variable, audio_variable,     owner_variable};
 
 // "NAME=value", the form the drivers hand to their child's environment.
 inline std::string setting(const char* variable, const std::string& value)
