@@ -52,7 +52,7 @@ std::string read_file(const std::string& path);
 void check_writable(const std::string& path, const std::string& what);
 
 // processes.cpp: the children (demo, ffmpeg, a private Xvfb), the temporary folder, and stopping on any exit.
-extern Child demo, ffmpeg;
+extern Child demo_child, ffmpeg_child;
 // SIGINT and SIGTERM end the capture after the frame at hand; a closed pipe is an error, not a signal.
 void catch_signals();
 bool interrupted();

@@ -21,7 +21,7 @@
 
 namespace {
 
-const auto poll_interval = std::chrono::milliseconds(5);   // how often a bounded wait looks at the child
+const auto poll_interval = std::chrono::milliseconds(5);   // how often a wait looks at the child
 
 // execve takes null-terminated arrays of C strings; they are made before fork, as the child may only make
 // system calls.
@@ -113,9 +113,11 @@ bool wait_child(Child& child, int& status, double limit_seconds, const volatile 
         status = 0;
         return true;
     }
+    // A look every few milliseconds rather than a blocking wait: a signal that came just before the wait began
+    // would not interrupt it.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(limit_seconds);
     for (;;) {
-        const pid_t ended = waitpid(child.pid, &status, limit_seconds < 0 ? 0 : WNOHANG);
+        const pid_t ended = waitpid(child.pid, &status, WNOHANG);
         if (ended == child.pid) {
             child.pid = -1;
             return true;
@@ -125,13 +127,9 @@ bool wait_child(Child& child, int& status, double limit_seconds, const volatile 
             child.pid = -1;
             return true;
         }
-        if (give_up && *give_up)
+        if ((give_up && *give_up) || (limit_seconds >= 0 && std::chrono::steady_clock::now() >= deadline))
             return false;
-        if (ended == 0) {
-            if (std::chrono::steady_clock::now() >= deadline)
-                return false;
-            std::this_thread::sleep_for(poll_interval);
-        }
+        std::this_thread::sleep_for(poll_interval);
     }
 }
 

@@ -34,9 +34,9 @@ bool start_child(Child& child, const std::vector<std::string>& argv,
 // Closes this side's pipes to the child.
 void close_pipes(Child& child);
 
-// Closes the pipes, then waits for the child to end: true with its wait status, and the child forgotten.
-// A wait that a signal interrupts goes on, unless *give_up is set by then; it ends after limit_seconds when
-// that is not negative. False when the child is still running.
+// Closes the pipes, then waits for the child to end: true with its wait status, and the child forgotten. A signal
+// never ends the wait (an interrupted wait is no exit); *give_up set does, and limit_seconds passing when it is not
+// negative: false, and the child is still running.
 bool wait_child(Child& child, int& status, double limit_seconds = -1, const volatile sig_atomic_t* give_up = nullptr);
 
 // Closes the pipes, sends SIGTERM to the child's process group, waits up to grace_seconds, then SIGKILL.

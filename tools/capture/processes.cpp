@@ -18,14 +18,14 @@
 #include "capture.h"
 
 // Children that must not outlive this tool.
-Child demo, ffmpeg;
+Child demo_child, ffmpeg_child;
 
 namespace {
 
 const char xvfb_screen[] = "1920x1200x24";   // large enough for every display configuration
 const double stop_grace = 3;                 // seconds a child has to end after SIGTERM, before SIGKILL
 
-Child xvfb;
+Child xvfb_child;
 volatile sig_atomic_t interrupt_caught = 0;
 std::string temp_folder;    // empty: none made, or removed
 std::string partial_file;   // empty: none being written
@@ -108,9 +108,9 @@ void set_partial(const std::string& path)
 void clean_up()
 {
     // The demo first, as it draws on the Xvfb; the writer of the partial file before the file goes.
-    stop_child(demo, stop_grace);
-    stop_child(ffmpeg, stop_grace);
-    stop_child(xvfb, stop_grace);
+    stop_child(demo_child, stop_grace);
+    stop_child(ffmpeg_child, stop_grace);
+    stop_child(xvfb_child, stop_grace);
     if (!partial_file.empty())
         unlink(partial_file.c_str());
     partial_file.clear();
@@ -180,7 +180,7 @@ std::string open_display(const Options& options)
     const std::string cookie = write_cookie();
     setenv("XAUTHORITY", cookie.c_str(), 1);
     const int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
-    spawn(xvfb,
+    spawn(xvfb_child,
           {xvfb_path, "-displayfd", "3", "-auth", cookie, "-screen", "0", xvfb_screen, "-noreset", "-nolisten", "tcp"},
           {}, "", {null_fd, null_fd, null_fd, ready[1]});
     close(null_fd);

@@ -44,8 +44,8 @@ Run start_demo(const Options& options, const std::string& display, const std::ve
     const bool keep_log = !options.log.empty() && (name == "video" || options.output.empty());
     environment.push_back(
         vclock::setting(vclock::log_variable, keep_log ? options.log : temp_dir() + "/" + name + "-clock.log"));
-    demo.pipes = {frames[0]};
-    spawn(demo, {options.demo}, environment, options.workdir, {null_fd, output_fd, output_fd, frames[1]});
+    demo_child.pipes = {frames[0]};
+    spawn(demo_child, {options.demo}, environment, options.workdir, {null_fd, output_fd, output_fd, frames[1]});
     close(null_fd);
     close(output_fd);
     close(frames[1]);
@@ -59,7 +59,7 @@ void finish_demo(const Run& run, unsigned received, unsigned wanted)
     if (interrupted())
         die(130, "interrupted");
     int status = 0;
-    wait_for(demo, status);   // closes the frame pipe first
+    wait_for(demo_child, status);   // closes the frame pipe first
     const std::string output = read_file(run.output_path);
     if (received < wanted || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         die(1, "the demo ended after %u of %u frames (%s); its output:\n%s", received, wanted,
@@ -121,8 +121,8 @@ void run_ffmpeg(const std::vector<std::string>& argv, const std::string& log_pat
     if (log_fd < 0)
         die(1, "cannot create %s: %s", log_path.c_str(), strerror(errno));
     if (to_ffmpeg >= 0)
-        ffmpeg.pipes = {to_ffmpeg};
-    spawn(ffmpeg, argv, {}, "", {stdin_fd, log_fd, log_fd, -1});
+        ffmpeg_child.pipes = {to_ffmpeg};
+    spawn(ffmpeg_child, argv, {}, "", {stdin_fd, log_fd, log_fd, -1});
     close(log_fd);
 }
 
@@ -182,16 +182,16 @@ void record_video(const Options& options, const std::string& display)
         if (!write_exactly(encoder_fd, frame.rgb.data(), frame.rgb.size())) {
             // The encoder is ending: what it says on the way out belongs to the message.
             int status = 0;
-            wait_for(ffmpeg, status, last_words);
+            wait_for(ffmpeg_child, status, last_words);
             die(1, "ffmpeg stopped taking frames; it said:\n%s", read_file(ffmpeg_log).c_str());
         }
         ++received;
         progress.update(received);
     }
-    close_pipes(ffmpeg);   // the end of the frames: the encoder finishes while the demo ends
+    close_pipes(ffmpeg_child);   // the end of the frames: the encoder finishes while the demo ends
     finish_demo(run, received, count);
     int status = 0;
-    wait_for(ffmpeg, status);
+    wait_for(ffmpeg_child, status);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         die(1, "ffmpeg failed to encode the video (%s); it said:\n%s", describe_status(status).c_str(),
             read_file(ffmpeg_log).c_str());
@@ -233,7 +233,7 @@ void record_video(const Options& options, const std::string& display)
                 partial},
                ffmpeg_log, null_fd, -1);
     close(null_fd);
-    wait_for(ffmpeg, status);
+    wait_for(ffmpeg_child, status);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         die(1, "ffmpeg failed to add the soundtrack (%s); it said:\n%s", describe_status(status).c_str(),
             read_file(ffmpeg_log).c_str());
