@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "frame8.h"
 #include "program_run.h"
@@ -287,3 +288,101 @@ TEST_F(CaptureTool, WorksHeadlessWithItsOwnXvfb)
 }
 
 }   // namespace
+
+// What can go wrong around a capture, a row each: the run ends with its status and lines, and leaves no partial
+// file, no process and nothing in its temporary folder. Each row runs in a folder of its own, "@" in a row; its
+// scripts are made there (fake ffmpegs run the real one unless they match), and its links. A folder whose name
+// holds a space gets copies of capture, the demo and the clock library, and the copy of capture runs.
+TEST_F(CaptureTool, FailuresAndOddPlacesEndCleanly)
+{
+    const auto ffmpeg_that = [&](const std::string& when, const std::string& then) {
+        return "#!/bin/sh\ncase \"$*\" in *" + when + "*) " + then + ";; esac\nexec ffmpeg \"$@\"\n";
+    };
+    const std::string interrupt = "kill -INT $PPID; ";
+    const auto words = [](const std::string& text) {   // split at spaces
+        std::vector<std::string> split;
+        for (size_t at = 0, end; at < text.size(); at = end + 1)
+            split.push_back(text.substr(at, (end = std::min(text.find(' ', at), text.size())) - at));
+        return split;
+    };
+    using Files = std::vector<std::pair<std::string, std::string>>;
+    struct Case {
+        const char* folder;
+        std::vector<std::string> arguments;
+        int status;
+        std::vector<std::string> lines;   // each somewhere in the output
+        Files scripts = {}, links = {};   // name and text; name and target
+        std::vector<std::string> environment = {};
+    };
+    const std::string clip_with_fake = "--from 20 --duration 0.2 --fps 10 -o @/x.mp4 --ffmpeg @/ffmpeg";
+    const std::string fake_demo = "#!/bin/sh\nunset LD_PRELOAD\n"
+                                  "xdpyinfo >/dev/null 2>&1 && echo 'with the cookie: let in'\n"
+                                  "XAUTHORITY=/dev/null xdpyinfo >/dev/null 2>&1 || echo 'without it: refused'\n";
+    const std::string full_disk = "#!/bin/sh\nhead -c 5000000 >/dev/null\necho 'No space left on device' >&2\nexit 1\n";
+    // A row a line, or two.
+    // clang-format off
+    const Case cases[] = {
+        // An encoder on a full disk: it reads some frames, says so and ends.
+        {"full-disk-encoder", words("--from 20 --duration 3 --fps 10 -o @/x.mp4 --ffmpeg @/ffmpeg"), 1,
+            {"capture: ffmpeg stopped taking frames; it said:", "No space left on device"}, {{"ffmpeg", full_disk}}},
+        // capture, demo and libvclock.so in a folder whose name LD_PRELOAD would split.
+        {"My Apps: 'quoted' \"too\"", {"--still", "3=@/s.png"}, 0, {"still @/s.png: t = 3.000 s"}},
+        {"unwritable-output", words("--from 20 --duration 0.2 --fps 10 -o /proc/x.mp4"), 2,
+            {"capture: cannot write --output /proc/x.mp4: no file can be made in the folder /proc"}},
+        {"unwritable-still", {"--still", "3=/proc/x.png"}, 2,
+            {"capture: cannot write the still /proc/x.png: no file can be made in the folder /proc"}},
+        {"still-on-a-full-disk", {"--still", "3=@/s.png"}, 1,
+            {"capture: cannot write @/s.png.partial: No space left on device"}, {}, {{"s.png.partial", "/dev/full"}}},
+        {"SIGINT-as-the-encoder-starts", words(clip_with_fake), 130, {"capture: interrupted"},
+            {{"ffmpeg", ffmpeg_that("rawvideo", interrupt + "exec sleep 60")}}},
+        {"SIGINT-while-the-sound-is-added", words(clip_with_fake), 130, {"capture: interrupted"},
+            {{"ffmpeg", ffmpeg_that("1:a", interrupt + "exec sleep 60")}}},
+        // The signal interrupts capture's wait for an ffmpeg that then ends well.
+        {"SIGINT-then-the-sound-added", words(clip_with_fake), 130, {"capture: interrupted"},
+            {{"ffmpeg", ffmpeg_that("1:a", interrupt + "eval \"out=\\${$#}\"; : >\"$out\"; exit 0")}}},
+        // The private Xvfb lets in the demo, which has the cookie, and no other client.
+        {"private-Xvfb", words("--demo @/demo --still 3"), 1, {"with the cookie: let in", "without it: refused"},
+            {{"demo", fake_demo}}, {}, {"DISPLAY"}},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder);
+        const std::string folder = dir / c.folder;
+        const auto here = [&](std::string text) {
+            for (size_t at; (at = text.find('@')) != std::string::npos;)
+                text.replace(at, 1, folder);
+            return text;
+        };
+        const std::filesystem::path place = folder, temp = place / "tmp";
+        ASSERT_TRUE(std::filesystem::create_directories(temp));
+        std::string capture = CAPTURE_BINARY;
+        if (std::string(c.folder).find(' ') != std::string::npos) {
+            for (const char* name : {"capture", "demo", "libvclock.so"})
+                std::filesystem::copy_file(std::filesystem::path(CAPTURE_BINARY).parent_path() / name, place / name);
+            capture = place / "capture";
+        }
+        for (const auto& [name, text] : c.scripts) {
+            write_file(place / name, text);
+            std::filesystem::permissions(place / name, std::filesystem::perms::owner_exec,
+                                         std::filesystem::perm_options::add);
+        }
+        for (const auto& [name, target] : c.links)
+            std::filesystem::create_symlink(target, place / name);
+
+        std::vector<std::string> argv = {capture, "--workdir", folder, "--quiet"}, environment = c.environment;
+        for (const std::string& argument : c.arguments)
+            argv.push_back(here(argument));
+        environment.push_back("TMPDIR=" + temp.string());
+        const RunResult result = run_program(argv, environment, folder, 60);
+        EXPECT_TRUE(result.exited && result.status == c.status)
+            << "expected exit status " << c.status << ", got " << describe(result) << "; output:\n"
+            << result.output;
+        for (const std::string& line : c.lines)
+            EXPECT_NE(result.output.find(here(line)), std::string::npos) << "expected '" << here(line) << "'; output:\n"
+                                                                         << result.output;
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            EXPECT_NE(entry.path().extension(), ".partial") << "expected no partial file";
+        EXPECT_TRUE(std::filesystem::is_empty(temp)) << "expected the temporary folder removed";
+        EXPECT_EQ(processes_in(folder).size(), 0u) << "expected no process left";
+    }
+}

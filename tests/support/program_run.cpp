@@ -12,49 +12,35 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+
+#include "children.h"
+
+namespace {
+
+const double stop_grace = 5;   // seconds a program past its limit has to end after SIGTERM
+
+}   // namespace
 
 RunResult run_program(const std::vector<std::string>& argv, const std::vector<std::string>& environment_changes,
                       const std::string& directory, double limit_seconds, const std::function<void(pid_t)>& started)
 {
-    // Changes apply in order, so a later one wins.
-    std::vector<std::string> environment;
-    for (char** entry = environ; *entry; ++entry)
-        environment.push_back(*entry);
-    for (const std::string& change : environment_changes) {
-        const std::string name = change.substr(0, change.find('='));
-        for (size_t i = environment.size(); i-- > 0;)
-            if (environment[i].substr(0, environment[i].find('=')) == name)
-                environment.erase(environment.begin() + static_cast<long>(i));
-        if (change.find('=') != std::string::npos)
-            environment.push_back(change);
-    }
-    // execve takes null-terminated arrays of C strings.
-    const auto c_strings = [](const std::vector<std::string>& strings) {
-        std::vector<char*> pointers(strings.size() + 1, nullptr);
-        std::transform(strings.begin(), strings.end(), pointers.begin(),
-                       [](const std::string& text) { return const_cast<char*>(text.c_str()); });
-        return pointers;
-    };
-    std::vector<char*> args = c_strings(argv), envp = c_strings(environment);
-
     int output[2];
     if (pipe2(output, O_CLOEXEC) != 0)
         return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int null_fd = open("/dev/null", O_RDONLY);
-        dup2(null_fd, 0);
-        dup2(output[1], 1);
-        dup2(output[1], 2);
-        if (!directory.empty() && chdir(directory.c_str()) != 0)
-            _exit(126);
-        execve(args[0], args.data(), envp.data());
-        _exit(127);
-    }
+    const int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    Child child;
+    child.pipes = {output[0]};
+    const bool running = start_child(child, argv, environment_changes, directory, {null_fd, output[1], output[1], -1});
+    close(null_fd);
     close(output[1]);
-    if (started && pid > 0)
-        started(pid);
+    if (!running) {
+        close_pipes(child);
+        return {};
+    }
+    if (started)
+        started(child.pid);
 
     RunResult result;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(limit_seconds);
@@ -63,7 +49,6 @@ RunResult run_program(const std::vector<std::string>& argv, const std::vector<st
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             result.timed_out = true;
-            kill(pid, SIGKILL);
             break;
         }
         pollfd waiting = {output[0], POLLIN, 0};
@@ -75,9 +60,12 @@ RunResult run_program(const std::vector<std::string>& argv, const std::vector<st
             break;
         result.output.append(buffer, static_cast<size_t>(got));
     }
-    close(output[0]);
+    // Past the limit the program gets what capture gives its children: SIGTERM, then SIGKILL.
     int status = 0;
-    waitpid(pid, &status, 0);
+    if (result.timed_out)
+        status = stop_child(child, stop_grace);
+    else
+        wait_child(child, status);
     result.exited = !result.timed_out && WIFEXITED(status);
     result.status = result.exited ? WEXITSTATUS(status) : -1;
     result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
@@ -106,6 +94,19 @@ size_t occurrences(const std::string& output, const std::string& text)
     return count;
 }
 
+std::vector<pid_t> processes_in(const std::string& folder)
+{
+    std::vector<pid_t> found;
+    std::error_code error;
+    const std::string canonical = std::filesystem::canonical(folder, error).string();
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string cwd = std::filesystem::read_symlink(entry.path() / "cwd", error).string();
+        if (!error && (cwd == canonical || cwd.rfind(canonical + "/", 0) == 0))
+            found.push_back(atoi(entry.path().filename().c_str()));
+    }
+    return found;
+}
+
 std::string dead_display()
 {
     for (int number = 731; number < 800; ++number) {
@@ -119,13 +120,7 @@ std::string dead_display()
 
 std::vector<std::string> vclock_environment(const std::vector<std::string>& settings)
 {
-    // A preload the tests were started with (the sanitizer build's keep_modules) stays ahead of vclock.
-    const char* preload = getenv("LD_PRELOAD");
-    const std::string preloads = preload && *preload ? std::string(preload) + ":" VCLOCK_LIBRARY : VCLOCK_LIBRARY;
-    std::vector<std::string> environment = {"LD_PRELOAD=" + preloads, "SDL_AUDIODRIVER=dummy"};
-    environment.insert(environment.end(), std::begin(vclock::all_variables), std::end(vclock::all_variables));
-    environment.insert(environment.end(), settings.begin(), settings.end());
-    return environment;
+    return clock_environment(VCLOCK_LIBRARY, settings);
 }
 
 ClockLog read_clock_log(const std::string& path)

@@ -22,7 +22,8 @@ struct RunResult {
 };
 
 // Runs argv[0] (a path) in directory with the test's environment plus changes, applied in order:
-// "NAME=value" sets NAME, "NAME" alone removes it. Output is collected; after limit_seconds the program is killed.
+// "NAME=value" sets NAME, "NAME" alone removes it. Output is collected; after limit_seconds the program is stopped
+// as capture stops its children (see children.h).
 // started, when given, is called with the child's process id as soon as it runs (before its output is read).
 RunResult run_program(const std::vector<std::string>& argv, const std::vector<std::string>& environment_changes,
                       const std::string& directory, double limit_seconds,
@@ -34,6 +35,9 @@ std::string describe(const RunResult& result);
 // Whether output holds this line, exactly; how many times it holds text.
 bool has_line(const std::string& output, const std::string& line);
 size_t occurrences(const std::string& output, const std::string& text);
+
+// The processes whose working folder is folder or lies inside it: what a run there left behind.
+std::vector<pid_t> processes_in(const std::string& folder);
 
 // A display number with no X server behind it.
 std::string dead_display();

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "children.h"
+
 // options.cpp: the command line.
 constexpr double show_length = 136.0;               // seconds: the demo ends itself after this
 constexpr char music_file[] = "Tarnhollow_4.mp3";   // what the demo loads from its working directory
@@ -46,26 +48,31 @@ std::string absolute(const std::string& path);
 // A program name as execvp would find it, or "" when there is none.
 std::string find_program(const std::string& name);
 std::string read_file(const std::string& path);
+// Dies with status 2 and one line unless a file can be made in the folder of path and path is no folder.
+void check_writable(const std::string& path, const std::string& what);
 
 // processes.cpp: the children (demo, ffmpeg, a private Xvfb), the temporary folder, and stopping on any exit.
-extern pid_t demo_pid, ffmpeg_pid;
+extern Child demo_child, ffmpeg_child;
 // SIGINT and SIGTERM end the capture after the frame at hand; a closed pipe is an error, not a signal.
 void catch_signals();
 bool interrupted();
 void make_temp_dir();
 const std::string& temp_dir();
-// Stops the children, removes the temporary folder.
+// A file written under a temporary name that goes on any way out until it is renamed; "" when there is none.
+void set_partial(const std::string& path);
+// Stops the children, removes the partial file and the temporary folder.
 void clean_up();
-// "capture: MESSAGE" on stderr, clean_up, exit with the status.
+// "capture: MESSAGE" on stderr, clean_up, exit with the status; after SIGINT or SIGTERM, whatever went wrong
+// then, "capture: interrupted" and status 130.
 [[noreturn]] void die(int status, const char* format, ...) __attribute__((format(printf, 2, 3)));
-// Starts a program with extra environment entries ("NAME=value" replaces NAME; "NAME" alone removes it),
-// stdin/stdout/stderr from the given descriptors (-1: inherit) and one more descriptor as fd 3 (-1: none).
-pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment_changes,
-            const std::string& directory, int stdin_fd, int stdout_fd, int stderr_fd, int fd3);
-// Waits for a child to end, forgets it and returns its wait status.
-int wait_for(pid_t& pid);
-std::string describe_status(int status);
-// The display the demo will use: the given one if it answers, else a private Xvfb.
+// Starts a program (see start_child) or dies.
+void spawn(Child& child, const std::vector<std::string>& argv, const std::vector<std::string>& environment_changes,
+           const std::string& directory, const ChildFiles& files);
+// Waits for a child to end, up to limit_seconds when that is not negative: true with its wait status. Dies when
+// an interrupt comes first.
+bool wait_for(Child& child, int& status, double limit_seconds = -1);
+// The display the demo will use: the given one if it answers, else a private Xvfb that lets in only the
+// clients given its cookie.
 std::string open_display(const Options& options);
 
 // frames.cpp: vclock's frames through a pipe, and on to the encoder.

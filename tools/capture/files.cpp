@@ -1,9 +1,11 @@
 // capture's paths, programs and files: folders of paths, this tool's own folder, finding programs, reading files.
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "capture.h"
 
@@ -68,4 +70,20 @@ std::string read_file(const std::string& path)
         fclose(file);
     }
     return text;
+}
+
+void check_writable(const std::string& path, const std::string& what)
+{
+    if (is_directory(path))
+        die(2, "cannot write %s: %s is a folder", what.c_str(), path.c_str());
+    // A file made and removed at once: permissions, a read-only file system and folders such as /proc all
+    // answer as they would at the end of the run.
+    const std::string folder = directory_of(path);
+    std::string probe = folder + "/.capture-probe-XXXXXX";
+    const int fd = mkstemp(probe.data());
+    if (fd < 0)
+        die(2, "cannot write %s: no file can be made in the folder %s (%s)", what.c_str(), folder.c_str(),
+            strerror(errno));
+    close(fd);
+    unlink(probe.c_str());
 }

@@ -12,7 +12,8 @@ bool read_exactly(int fd, void* data, size_t size)
 {
     char* bytes = static_cast<char*>(data);
     while (size > 0) {
-        const ssize_t got = read(fd, bytes, size);
+        // An interrupted read may return what it got so far, so the flag is looked at after each one.
+        const ssize_t got = interrupted() ? -1 : read(fd, bytes, size);
         if (got < 0 && errno == EINTR && !interrupted())
             continue;
         if (got <= 0)
@@ -56,7 +57,8 @@ bool write_exactly(int fd, const void* data, size_t size)
 {
     const char* bytes = static_cast<const char*>(data);
     while (size > 0) {
-        const ssize_t written = write(fd, bytes, size);
+        // An interrupted write may return what it wrote so far, so the flag is looked at after each one.
+        const ssize_t written = interrupted() ? -1 : write(fd, bytes, size);
         if (written < 0 && errno == EINTR && !interrupted())
             continue;
         if (written <= 0)

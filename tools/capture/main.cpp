@@ -19,7 +19,13 @@
 int main(int argc, char** argv)
 {
     setvbuf(stdout, nullptr, _IOLBF, 0);
+    catch_signals();
     Options options = parse_arguments(argc, argv);
+    // Where the results go is tried before the first frame, not after the last one.
+    if (!options.output.empty())
+        check_writable(options.output, "--output " + options.output);
+    for (const Still& still : options.stills)
+        check_writable(still.path, "the still " + still.path);
 
     // Everything that can be missing is looked for before anything starts.
     const std::string here = own_directory();
@@ -49,7 +55,6 @@ int main(int argc, char** argv)
         fprintf(stderr, "capture: warning: no %s in %s: the demo runs without music and the soundtrack is silent\n",
                 music_file, options.workdir.c_str());
 
-    catch_signals();
     make_temp_dir();
 
     const std::string display = open_display(options);

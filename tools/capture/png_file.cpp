@@ -9,6 +9,19 @@
 #include <cstring>
 #include <utility>
 
+namespace {
+
+// libpng's errors become the caller's message instead of a line on stderr; its warnings are dropped.
+void keep_png_error(png_structp png, png_const_charp message)
+{
+    *static_cast<std::string*>(png_get_error_ptr(png)) = message;
+    png_longjmp(png, 1);
+}
+
+void drop_png_warning(png_structp, png_const_charp) { }
+
+}   // namespace
+
 bool write_png(const std::string& path, int width, int height, const unsigned char* rgb, RowOrder order,
                std::string* error)
 {
@@ -23,13 +36,17 @@ bool write_png(const std::string& path, int width, int height, const unsigned ch
     if (!file)
         return fail(strerror(errno));
 
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    // Declared before libpng can jump back, so that the jump leaves it whole.
+    std::string png_message = "libpng could not encode the image";
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &png_message, keep_png_error, drop_png_warning);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
-    // libpng reports its own errors by jumping back here.
+    errno = 0;
+    // libpng reports its own errors by jumping back here; a failed write says why through errno (a full disk).
     if (!png || !info || setjmp(png_jmpbuf(png))) {
+        const int write_error = errno;
         png_destroy_write_struct(&png, &info);
         fclose(file);
-        return fail("libpng could not encode the image");
+        return fail(write_error ? strerror(write_error) : png_message);
     }
     png_init_io(png, file);
     png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGB,
@@ -46,19 +63,6 @@ bool write_png(const std::string& path, int width, int height, const unsigned ch
         return fail(strerror(errno));
     return true;
 }
-
-namespace {
-
-// libpng's errors become the reader's message instead of a line on stderr; its warnings are dropped.
-void keep_png_error(png_structp png, png_const_charp message)
-{
-    *static_cast<std::string*>(png_get_error_ptr(png)) = message;
-    png_longjmp(png, 1);
-}
-
-void drop_png_warning(png_structp, png_const_charp) { }
-
-}   // namespace
 
 bool read_png(const std::string& path, int* width, int* height, std::vector<unsigned char>* rgb, std::string* error)
 {

@@ -4,9 +4,9 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/random.h>
 #include <sys/wait.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -18,28 +18,21 @@
 #include "capture.h"
 
 // Children that must not outlive this tool.
-pid_t demo_pid = -1, ffmpeg_pid = -1;
+Child demo_child, ffmpeg_child;
 
 namespace {
 
 const char xvfb_screen[] = "1920x1200x24";   // large enough for every display configuration
+const double stop_grace = 3;                 // seconds a child has to end after SIGTERM, before SIGKILL
 
-pid_t xvfb_pid = -1;
+Child xvfb_child;
 volatile sig_atomic_t interrupt_caught = 0;
-std::string temp_folder;   // empty: none made, or removed
+std::string temp_folder;    // empty: none made, or removed
+std::string partial_file;   // empty: none being written
 
 void on_signal(int)
 {
     interrupt_caught = 1;
-}
-
-void stop_child(pid_t& pid)
-{
-    if (pid > 0) {
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-        pid = -1;
-    }
 }
 
 // The standard library removes it without a shell, so any character in TMPDIR is safe.
@@ -54,12 +47,35 @@ void remove_temp_dir()
     temp_folder.clear();
 }
 
+// An Xauthority file with one cookie for any address of the display: Xvfb takes it with -auth, and clients
+// find it through XAUTHORITY. Its display number is not known before Xvfb has chosen one, so the entry has none.
+std::string write_cookie()
+{
+    unsigned char cookie[16];   // MIT-MAGIC-COOKIE-1 is 128 bits
+    if (getrandom(cookie, sizeof cookie, 0) != static_cast<ssize_t>(sizeof cookie))
+        die(1, "cannot make a cookie for the private Xvfb: %s", strerror(errno));
+    const auto field = [](const std::string& bytes) {
+        return std::string{static_cast<char>(bytes.size() >> 8), static_cast<char>(bytes.size() & 0xff)} + bytes;
+    };
+    const std::string entry = std::string("\xff\xff") /* any address */ + field("") + field("") +
+                              field("MIT-MAGIC-COOKIE-1") +
+                              field(std::string(reinterpret_cast<const char*>(cookie), sizeof cookie));
+    std::string path = temp_folder + "/xauthority";
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const bool written = fd >= 0 && write(fd, entry.data(), entry.size()) == static_cast<ssize_t>(entry.size());
+    if (fd >= 0)
+        close(fd);
+    if (!written)
+        die(1, "cannot write %s: %s", path.c_str(), strerror(errno));
+    return path;
+}
+
 }   // namespace
 
 void catch_signals()
 {
     struct sigaction action = {};
-    action.sa_handler = on_signal;
+    action.sa_handler = on_signal;   // no SA_RESTART: a blocking call returns, and the caller looks at the flag
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
@@ -84,91 +100,55 @@ const std::string& temp_dir()
     return temp_folder;
 }
 
+void set_partial(const std::string& path)
+{
+    partial_file = path;
+}
+
 void clean_up()
 {
-    stop_child(demo_pid);
-    stop_child(ffmpeg_pid);
-    stop_child(xvfb_pid);
+    // The demo first, as it draws on the Xvfb; the writer of the partial file before the file goes.
+    stop_child(demo_child, stop_grace);
+    stop_child(ffmpeg_child, stop_grace);
+    stop_child(xvfb_child, stop_grace);
+    if (!partial_file.empty())
+        unlink(partial_file.c_str());
+    partial_file.clear();
     remove_temp_dir();
 }
 
 void die(int status, const char* format, ...)
 {
     fputs("capture: ", stderr);
-    va_list args;
-    va_start(args, format);
-    vfprintf(stderr, format, args);   // NOLINT(clang-analyzer-valist.Uninitialized): a false alarm
-    va_end(args);
+    if (interrupted()) {
+        fputs("interrupted", stderr);
+        status = 130;
+    } else {
+        va_list args;
+        va_start(args, format);
+        vfprintf(stderr, format, args);   // NOLINT(clang-analyzer-valist.Uninitialized): a false alarm
+        va_end(args);
+    }
     fputc('\n', stderr);
     clean_up();
     exit(status);
 }
 
-pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment_changes,
-            const std::string& directory, int stdin_fd, int stdout_fd, int stderr_fd, int fd3)
+void spawn(Child& child, const std::vector<std::string>& argv, const std::vector<std::string>& environment_changes,
+           const std::string& directory, const ChildFiles& files)
 {
-    // Changes apply in order, so a later one wins.
-    std::vector<std::string> environment;
-    for (char** entry = environ; *entry; ++entry)
-        environment.emplace_back(*entry);
-    for (const std::string& change : environment_changes) {
-        const std::string prefix = change.substr(0, change.find('=')) + "=";
-        environment.erase(
-            std::remove_if(environment.begin(), environment.end(),
-                           [&](const std::string& entry) { return entry.compare(0, prefix.size(), prefix) == 0; }),
-            environment.end());
-        if (change.find('=') != std::string::npos)
-            environment.push_back(change);
-    }
-
-    std::vector<char*> args(argv.size() + 1, nullptr), envp(environment.size() + 1, nullptr);
-    std::transform(argv.begin(), argv.end(), args.begin(),
-                   [](const std::string& arg) { return const_cast<char*>(arg.c_str()); });
-    std::transform(environment.begin(), environment.end(), envp.begin(),
-                   [](const std::string& entry) { return const_cast<char*>(entry.c_str()); });
-
-    const pid_t pid = fork();
-    if (pid < 0)
+    if (interrupted())
+        die(130, "interrupted");
+    if (!start_child(child, argv, environment_changes, directory, files))
         die(1, "cannot start %s: %s", argv[0].c_str(), strerror(errno));
-    if (pid == 0) {
-        signal(SIGPIPE, SIG_DFL);
-        signal(SIGINT, SIG_IGN);   // this tool stops its children itself
-        if (stdin_fd >= 0)
-            dup2(stdin_fd, 0);
-        if (stdout_fd >= 0)
-            dup2(stdout_fd, 1);
-        if (stderr_fd >= 0)
-            dup2(stderr_fd, 2);
-        if (fd3 >= 0 && fd3 != 3)
-            dup2(fd3, 3);
-        if (fd3 == 3)
-            fcntl(3, F_SETFD, 0);
-        if (!directory.empty() && chdir(directory.c_str()) != 0)
-            _exit(126);
-        execve(args[0], args.data(), envp.data());
-        _exit(127);
-    }
-    return pid;
 }
 
-int wait_for(pid_t& pid)
+bool wait_for(Child& child, int& status, double limit_seconds)
 {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    pid = -1;
-    return status;
-}
-
-std::string describe_status(int status)
-{
-    char text[64];
-    if (WIFEXITED(status))
-        snprintf(text, sizeof text, "exit status %d", WEXITSTATUS(status));
-    else if (WIFSIGNALED(status))
-        snprintf(text, sizeof text, "killed by signal %d (%s)", WTERMSIG(status), strsignal(WTERMSIG(status)));
-    else
-        snprintf(text, sizeof text, "status %d", status);
-    return text;
+    const bool ended = wait_child(child, status, limit_seconds, &interrupt_caught);
+    if (interrupted())
+        die(130, "interrupted");
+    return ended;
 }
 
 // The display the demo will use: the given one if it answers, else a private Xvfb.
@@ -189,27 +169,35 @@ std::string open_display(const Options& options)
         return display;
     }
 
-    const std::string xvfb = find_program("Xvfb");
-    if (xvfb.empty())
+    const std::string xvfb_path = find_program("Xvfb");
+    if (xvfb_path.empty())
         die(1, "no X display: DISPLAY is unset and Xvfb is not installed (apt-get install xvfb), so the demo has "
                "nowhere to draw");
     int ready[2];
-    if (pipe(ready) != 0)
+    if (pipe2(ready, O_CLOEXEC) != 0)
         die(1, "pipe: %s", strerror(errno));
-    const int null_fd = open("/dev/null", O_WRONLY);
-    xvfb_pid = spawn(
-        {xvfb, "-displayfd", std::to_string(ready[1]), "-screen", "0", xvfb_screen, "-noreset", "-nolisten", "tcp"}, {},
-        "", -1, null_fd, null_fd, -1);
+    // Capture's own connections and the demo's find the cookie here.
+    const std::string cookie = write_cookie();
+    setenv("XAUTHORITY", cookie.c_str(), 1);
+    const int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
+    spawn(xvfb_child,
+          {xvfb_path, "-displayfd", "3", "-auth", cookie, "-screen", "0", xvfb_screen, "-noreset", "-nolisten", "tcp"},
+          {}, "", {null_fd, null_fd, null_fd, ready[1]});
     close(null_fd);
     close(ready[1]);
     // Xvfb writes its display number once it accepts connections.
     std::string number;
-    char c;
-    while (read(ready[0], &c, 1) == 1 && c != '\n')
+    for (char c;;) {
+        const ssize_t got = read(ready[0], &c, 1);
+        if (got < 0 && errno == EINTR && !interrupted())
+            continue;
+        if (got != 1 || c == '\n')
+            break;
         number += c;
+    }
     close(ready[0]);
     if (number.empty())
-        die(1, "the private Xvfb did not start (%s)", xvfb.c_str());
+        die(1, "the private Xvfb did not start (%s)", xvfb_path.c_str());
     display = ":" + number;
     Display* connection = XOpenDisplay(display.c_str());
     if (!connection)

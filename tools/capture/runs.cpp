@@ -9,12 +9,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
 
 #include "capture.h"
 #include "vclock_protocol.h"
 
 namespace {
+
+const double last_words = 5;   // seconds an encoder that stopped taking frames has to end by itself
 
 struct Run {
     int frames_fd = -1;        // the read end of vclock's frame pipe
@@ -35,19 +36,16 @@ Run start_demo(const Options& options, const std::string& display, const std::ve
         die(1, "cannot create %s: %s", run.output_path.c_str(), strerror(errno));
     const int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
 
-    // Nothing of vclock's settings is inherited; those of this run come after and win.
-    std::vector<std::string> environment(std::begin(vclock::all_variables), std::end(vclock::all_variables));
-    environment.insert(environment.end(), clock_settings.begin(), clock_settings.end());
-    const char* preload = getenv("LD_PRELOAD");
-    environment.push_back("LD_PRELOAD=" + options.vclock + (preload && *preload ? std::string(" ") + preload : ""));
+    // Dummy audio: vclock answers the audio device, nothing is played.
+    std::vector<std::string> environment = clock_environment(options.vclock, clock_settings);
     environment.push_back("DISPLAY=" + display);
-    environment.push_back("SDL_AUDIODRIVER=dummy");   // vclock answers the audio device; nothing is played
     environment.push_back(vclock::setting(vclock::grab_variable, "fd:3"));
     // The kept log is the video run's, or the stills run's when there is no video.
     const bool keep_log = !options.log.empty() && (name == "video" || options.output.empty());
     environment.push_back(
         vclock::setting(vclock::log_variable, keep_log ? options.log : temp_dir() + "/" + name + "-clock.log"));
-    demo_pid = spawn({options.demo}, environment, options.workdir, null_fd, output_fd, output_fd, frames[1]);
+    demo_child.pipes = {frames[0]};
+    spawn(demo_child, {options.demo}, environment, options.workdir, {null_fd, output_fd, output_fd, frames[1]});
     close(null_fd);
     close(output_fd);
     close(frames[1]);
@@ -58,10 +56,10 @@ Run start_demo(const Options& options, const std::string& display, const std::ve
 // Waits for the demo after its last wanted frame: it must end by itself with status 0.
 void finish_demo(const Run& run, unsigned received, unsigned wanted)
 {
-    close(run.frames_fd);
-    const int status = wait_for(demo_pid);
     if (interrupted())
         die(130, "interrupted");
+    int status = 0;
+    wait_for(demo_child, status);   // closes the frame pipe first
     const std::string output = read_file(run.output_path);
     if (received < wanted || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         die(1, "the demo ended after %u of %u frames (%s); its output:\n%s", received, wanted,
@@ -116,12 +114,16 @@ uint32_t wav_rate(const std::string& path)
     return header[24] | header[25] << 8 | header[26] << 16 | static_cast<uint32_t>(header[27]) << 24;
 }
 
-int run_ffmpeg(const std::vector<std::string>& argv, const std::string& log_path, int stdin_fd)
+// ffmpeg with its output in the log, reading stdin_fd; to_ffmpeg is this side's end of that pipe, -1 for none.
+void run_ffmpeg(const std::vector<std::string>& argv, const std::string& log_path, int stdin_fd, int to_ffmpeg)
 {
     const int log_fd = open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    ffmpeg_pid = spawn(argv, {}, "", stdin_fd, log_fd, log_fd, -1);
+    if (log_fd < 0)
+        die(1, "cannot create %s: %s", log_path.c_str(), strerror(errno));
+    if (to_ffmpeg >= 0)
+        ffmpeg_child.pipes = {to_ffmpeg};
+    spawn(ffmpeg_child, argv, {}, "", {stdin_fd, log_fd, log_fd, -1});
     close(log_fd);
-    return ffmpeg_pid;
 }
 
 }   // namespace
@@ -173,19 +175,23 @@ void record_video(const Options& options, const std::string& display)
                 argv.insert(argv.end(),
                             {"-c:v", "libx264", "-crf", std::to_string(options.crf), "-pix_fmt", "yuv420p"});
             argv.insert(argv.end(), {"-preset", "medium", "-f", "mp4", video_path});
-            run_ffmpeg(argv, ffmpeg_log, to_encoder[0]);
+            run_ffmpeg(argv, ffmpeg_log, to_encoder[0], to_encoder[1]);
             close(to_encoder[0]);
             encoder_fd = to_encoder[1];
         }
-        if (!write_exactly(encoder_fd, frame.rgb.data(), frame.rgb.size()) && !interrupted())
+        if (!write_exactly(encoder_fd, frame.rgb.data(), frame.rgb.size())) {
+            // The encoder is ending: what it says on the way out belongs to the message.
+            int status = 0;
+            wait_for(ffmpeg_child, status, last_words);
             die(1, "ffmpeg stopped taking frames; it said:\n%s", read_file(ffmpeg_log).c_str());
+        }
         ++received;
         progress.update(received);
     }
-    if (encoder_fd >= 0)
-        close(encoder_fd);
+    close_pipes(ffmpeg_child);   // the end of the frames: the encoder finishes while the demo ends
     finish_demo(run, received, count);
-    int status = wait_for(ffmpeg_pid);
+    int status = 0;
+    wait_for(ffmpeg_child, status);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         die(1, "ffmpeg failed to encode the video (%s); it said:\n%s", describe_status(status).c_str(),
             read_file(ffmpeg_log).c_str());
@@ -195,6 +201,8 @@ void record_video(const Options& options, const std::string& display)
     const long long first_sample = from_ms * rate / 1000;
     const long long end_sample = first_sample + llround(count * static_cast<double>(rate) / options.fps);
     const std::string partial = options.output + ".partial";
+    set_partial(partial);
+    const int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
     run_ffmpeg({options.ffmpeg,
                 "-hide_banner",
                 "-nostdin",
@@ -223,17 +231,17 @@ void record_video(const Options& options, const std::string& display)
                 "-f",
                 "mp4",
                 partial},
-               ffmpeg_log, -1);
-    status = wait_for(ffmpeg_pid);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        unlink(partial.c_str());
+               ffmpeg_log, null_fd, -1);
+    close(null_fd);
+    wait_for(ffmpeg_child, status);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         die(1, "ffmpeg failed to add the soundtrack (%s); it said:\n%s", describe_status(status).c_str(),
             read_file(ffmpeg_log).c_str());
-    }
-    if (rename(partial.c_str(), options.output.c_str()) != 0) {
-        unlink(partial.c_str());
+    if (interrupted())
+        die(130, "interrupted");
+    if (rename(partial.c_str(), options.output.c_str()) != 0)
         die(1, "cannot rename %s to %s: %s", partial.c_str(), options.output.c_str(), strerror(errno));
-    }
+    set_partial("");
     struct stat info;
     stat(options.output.c_str(), &info);
     printf("video %s: %u frames at %g fps from %.3f s to %.3f s, %dx%d, %s, %.1f MB\n", options.output.c_str(), count,
