@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -261,6 +262,55 @@ TEST_F(PreviewRun, EditedStagesRebuildTheProgramsAndABrokenOneKeepsTheLastGood)
                          "preview: a program of " + shaders + " does not link; the last good programs stay in use"))
         << result.output;
     EXPECT_EQ(occurrences(result.output, "preview: programs rebuilt from " + shaders), 2u) << result.output;
+}
+
+// Stage files it cannot use, there when it starts, and an installed copy given no folder: one line each, the
+// embedded programs stay (the demo's frame at 20 s) and it runs on to Escape. A file in /proc, longer than its size
+// says, stands for one that grows while it is read.
+TEST_F(PreviewRun, UnusableStagesAreOneLineAndTheLastGoodProgramsStay)
+{
+    const std::vector<Frame8> demo = demo_frames({20000});
+    ASSERT_EQ(demo.size(), 1u);
+    const std::string shaders = dir / "shaders", greet = shaders + "/greet.glsl", installed = dir / "preview";
+    const std::string cannot = "preview: cannot read " + greet + ": ", stay = "; the last good programs stay in use";
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        std::string line;
+    };
+    const Case cases[] = {
+        {"a directory", [&] { mkdir(greet.c_str(), 0755); }, cannot + "a directory" + stay},
+        {"a fifo", [&] { mkfifo(greet.c_str(), 0644); }, cannot + "not a regular file" + stay},
+        {"removed", [] {}, cannot + "No such file or directory" + stay},
+        {"a valid stage over 1 MiB",
+         [&] {
+             write_file(greet, std::string(size_t{1} << 20, '/') + "\n" + read_text(SHADER_SOURCE_DIR "/greet.glsl"));
+         },
+         cannot + "larger than 1 MiB" + stay},
+        {"longer than its size", [&] { symlink("/proc/self/status", greet.c_str()); },
+         cannot + "changed while it was read" + stay},
+        {"installed, no --shaders", [&] { std::filesystem::copy_file(PREVIEW_BINARY, installed); },
+         "preview: the embedded stages are shown; --shaders DIR watches a folder of stage files"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(shaders);
+        std::filesystem::copy(SHADER_SOURCE_DIR, shaders);
+        std::filesystem::remove(greet);
+        c.make();
+        const bool copy = file_exists(installed);
+        std::vector<std::string> argv = {copy ? installed : PREVIEW_BINARY, "--at", "20", "--paused"};
+        if (!copy)
+            argv.insert(argv.end(), {"--shaders", shaders});
+        remove((dir / "p.ppm").c_str());
+        const RunResult result = run_program(
+            argv, demo_environment({"VCLOCK_EVENTS=2:escape", "VCLOCK_GRAB=" + dir / "p.ppm"}), dir.path, 30);
+        EXPECT_TRUE(result.exited && result.status == 0) << describe(result) << "\n" << result.output;
+        EXPECT_TRUE(has_line(result.output, c.line) && occurrences(result.output, "preview: ") == 1) << result.output;
+        const std::vector<Frame8> frames = read_grabbed_frames(dir / "p.ppm");
+        EXPECT_EQ(frames.empty() ? "no frame shown" : first_difference(demo[0], frames[0]), "")
+            << "expected the embedded programs' frame";
+    }
 }
 
 TEST_F(PreviewRun, BadArgumentsAreOneLineAndTheUsageWithStatus2)
