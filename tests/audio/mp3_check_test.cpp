@@ -168,7 +168,7 @@ TEST_F(Mp3Check, OtherFormatsAreJudgedByTheirHeader)
     const std::pair<std::string, std::string> cases[] = {
         {std::string(wav_header, sizeof wav_header - 1) + std::string(4096, '\x40'), ""},
         {std::string("OggS\0\x02\0\0\0\0\0\0", 12) + stream, "is an Ogg file" + not_mpeg},
-        {"fLaC\x80\0\0\x22\x10\0\x10\0" + stream, "is a FLAC file" + not_mpeg},
+        {std::string("fLaC\x80\0\0\x22\x10\0\x10\0", 12) + stream, "is a FLAC file" + not_mpeg},
         {std::string("MThd\0\0\0\x06\0\0\0\x01", 12) + stream, "is a MIDI file" + not_mpeg},
         {std::string("FORM\0\0\x10\0AIFF", 12) + stream, "is an AIFF file" + not_mpeg},
     };
