@@ -96,8 +96,8 @@ static std::string mpeg_stream_problem(int fd, int device_rate, int device_chann
     return problem;
 }
 
-// The formats the loader tells by their first bytes. Loaded as MP3 (by the music's name), the others would play as
-// silence, so only WAV is loaded as what it is.
+// Formats told by their first bytes, as the loader tells them when it has no name to go by. WAV is loaded as WAV;
+// the others, loaded as MP3 (the music's name), would play as silence.
 static std::string named_format_problem(const char (&head)[12], Mix_MusicType& type)
 {
     const auto starts = [&](const char* magic, size_t at = 0) { return std::memcmp(head + at, magic, 4) == 0; };

@@ -17,10 +17,10 @@ struct MusicFile {
 };
 
 // Opens path and judges it for a device of this rate and channel count. Refused: "is empty", "is a directory",
-// "is not a regular file" (not opened for reading; a fifo would block the loader), "is an Ogg file, not MPEG
-// audio" (FLAC, MIDI and AIFF alike: the loader would play them as silence), "holds no MPEG audio stream", "is
-// sampled at R Hz, too low for the D Hz audio device" or "changes from ... at frame N, which the loader cannot
-// convert" (the loader would overrun its buffer). A RIFF/WAVE file is loaded as WAV.
+// "is not a regular file" (opened without waiting and never read: a fifo would block the loader), "is an Ogg
+// file, not MPEG audio" (FLAC, MIDI and AIFF alike: the loader would play them as silence), "holds no MPEG audio
+// stream", "is sampled at R Hz, too low for the D Hz audio device" or "changes from ... at frame N, which the
+// loader cannot convert" (the loader would overrun its buffer). A RIFF/WAVE file is loaded as WAV.
 MusicFile open_music_file(const char* path, int device_rate, int device_channels);
 
 // The loader run on the judged descriptor, which it takes over; null when it fails.

@@ -93,8 +93,8 @@ TEST_F(Mp3Check, RealStreamsPassWholeTaggedOrTruncated)
     EXPECT_EQ(mp3_file_problem(path.c_str(), 44100, 2), "") << "frames after an ID3v2 tag";
 }
 
-// A fifo would block the loader (and the check, were it opened): refused from its type alone.
-TEST_F(Mp3Check, FifoIsRefusedUnopened)
+// A fifo would block the loader: opened without waiting for a writer and refused from its type.
+TEST_F(Mp3Check, FifoIsRefusedWithoutWaiting)
 {
     ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
     EXPECT_EQ(mp3_file_problem(path.c_str(), 44100, 2), "is not a regular file");
