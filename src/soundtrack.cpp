@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 // The loader's MP3 decoder keeps one decoded frame in a buffer of this many bytes and converts it there, in
 // place, to the device's format (16-bit samples), channels and rate. The bound was found with valgrind on a
@@ -28,66 +29,165 @@ static int rate_doublings(long frame_rate, long device_rate)
     return doublings;
 }
 
-bool frame_overruns_decoder(long samples_per_frame, int frame_channels, long frame_rate, long device_rate,
-                            int device_channels)
+bool frame_overruns_decoder(long samples_per_frame, int frame_channels, int first_channels, long first_rate,
+                            long device_rate, int device_channels)
 {
     const long decoded_bytes = samples_per_frame * frame_channels * 2;   // 16-bit samples
-    // The channels are converted first, then the rate is doubled as often as needed.
-    const long converted_bytes = (samples_per_frame * device_channels * 2) << rate_doublings(frame_rate, device_rate);
+    // The channels are converted first (as if the frame had the first frame's), then the rate is doubled as often
+    // as the first frame's rate needed.
+    long converted_bytes = decoded_bytes;
+    if (first_channels == 1 && device_channels == 2)
+        converted_bytes *= 2;
+    else if (first_channels == 2 && device_channels == 1)
+        converted_bytes /= 2;
+    converted_bytes <<= rate_doublings(first_rate, device_rate);
     return std::max(decoded_bytes, converted_bytes) > decoder_buffer_bytes;
 }
 
-// Reads the first frame of an MPEG audio stream from fd (tags of any size skipped, free format and every MPEG
-// version and layer understood) and returns its rate, channels and samples per frame; false when the file
-// holds no frame that decodes.
-static bool first_mpeg_frame(int fd, long& rate, int& channels, long& samples_per_frame)
+bool frame_overruns_decoder(long samples_per_frame, int frame_channels, long frame_rate, long device_rate,
+                            int device_channels)
+{
+    return frame_overruns_decoder(samples_per_frame, frame_channels, frame_channels, frame_rate, device_rate,
+                                  device_channels);
+}
+
+// Why the MPEG audio stream in fd cannot be played, or "". Its first frame must decode (tags of any size skipped,
+// free format and every MPEG version and layer understood); the loader sets up its conversion from that frame and
+// applies it to every later one, so each frame of the whole stream is judged against it.
+static std::string mpeg_stream_problem(int fd, int device_rate, int device_channels)
 {
     static const bool initialised = mpg123_init() == MPG123_OK;
-    if (!initialised)
-        return false;
-    mpg123_handle* decoder = mpg123_new(nullptr, nullptr);
+    mpg123_handle* decoder = initialised ? mpg123_new(nullptr, nullptr) : nullptr;
     if (!decoder)
-        return false;
-    mpg123_param(decoder, MPG123_ADD_FLAGS, MPG123_QUIET, 0);   // the check's verdict is its only output
-    int encoding = 0;
+        return "holds no MPEG audio stream";
+    // Quiet: the verdict is the only output. The loader's decoder knows no info frame: its first frame is audio.
+    mpg123_param(decoder, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_IGNORE_INFOFRAME, 0);
+    long first_rate = 0;
+    int first_channels = 0, encoding = 0;
     off_t frame_number = 0;
     unsigned char* audio = nullptr;
     size_t bytes = 0;
-    bool found = mpg123_open_fd(decoder, fd) == MPG123_OK &&
-                 mpg123_getformat(decoder, &rate, &channels, &encoding) == MPG123_OK &&
-                 mpg123_decode_frame(decoder, &frame_number, &audio, &bytes) == MPG123_OK;
-    if (found)
-        samples_per_frame = mpg123_spf(decoder);
-    found = found && samples_per_frame > 0;
+    std::string problem;
+    if (mpg123_open_fd(decoder, fd) != MPG123_OK ||
+        mpg123_getformat(decoder, &first_rate, &first_channels, &encoding) != MPG123_OK ||
+        mpg123_decode_frame(decoder, &frame_number, &audio, &bytes) != MPG123_OK || mpg123_spf(decoder) <= 0)
+        problem = "holds no MPEG audio stream";
+    else if (frame_overruns_decoder(mpg123_spf(decoder), first_channels, first_rate, device_rate, device_channels))
+        problem = "is sampled at " + std::to_string(first_rate) + " Hz, too low for the " +
+                  std::to_string(device_rate) + " Hz audio device";
+    // The rest is only parsed, not decoded: a whole track takes milliseconds. Past junk of any length, as the
+    // loader's decoder finds its frames.
+    mpg123_param(decoder, MPG123_RESYNC_LIMIT, -1, 0);
+    for (long frame = 1; problem.empty(); ++frame) {
+        const int status = mpg123_framebyframe_next(decoder);
+        mpg123_frameinfo info{};
+        if ((status != MPG123_OK && status != MPG123_NEW_FORMAT) || mpg123_info(decoder, &info) != MPG123_OK)
+            break;
+        const int channels = info.mode == MPG123_M_MONO ? 1 : 2;
+        if (frame_overruns_decoder(mpg123_spf(decoder), channels, first_channels, first_rate, device_rate,
+                                   device_channels))
+            problem = "changes from " + std::to_string(first_rate) + " Hz " +
+                      (first_channels == 1 ? "mono" : "stereo") + " to " + std::to_string(info.rate) + " Hz " +
+                      (channels == 1 ? "mono" : "stereo") + " at frame " + std::to_string(frame) +
+                      ", which the loader cannot convert";
+    }
     mpg123_close(decoder);
     mpg123_delete(decoder);
-    return found;
+    return problem;
+}
+
+// Formats told by their first bytes, as the loader tells them when it has no name to go by. WAV is loaded as WAV;
+// the others, loaded as MP3 (the music's name), would play as silence.
+static std::string named_format_problem(const char (&head)[12], Mix_MusicType& type)
+{
+    const auto starts = [&](const char* magic, size_t at = 0) { return std::memcmp(head + at, magic, 4) == 0; };
+    if (starts("RIFF") && starts("WAVE", 8))
+        type = MUS_WAV;
+    else if (starts("OggS"))
+        return "is an Ogg file, not MPEG audio";
+    else if (starts("fLaC"))
+        return "is a FLAC file, not MPEG audio";
+    else if (starts("MThd"))
+        return "is a MIDI file, not MPEG audio";
+    else if (starts("FORM"))
+        return "is an AIFF file, not MPEG audio";
+    return "";
+}
+
+MusicFile open_music_file(const char* path, int device_rate, int device_channels)
+{
+    MusicFile file;
+    // O_NONBLOCK: opening a fifo would otherwise wait for a writer; it is refused from the descriptor below.
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return file;   // missing or unreadable: "Mix_LoadMUS() failed", as the loader says
+    struct stat info { };
+    char head[12] = {};
+    if (fstat(fd, &info) != 0)
+        file.problem = "cannot be examined";
+    else if (S_ISDIR(info.st_mode))
+        file.problem = "is a directory";
+    else if (!S_ISREG(info.st_mode))
+        file.problem = "is not a regular file";   // a fifo or a device would block the loader
+    else if (info.st_size == 0)
+        file.problem = "is empty";
+    else if (pread(fd, head, sizeof head, 0) < 0)
+        file.problem = "cannot be read";
+    else
+        file.problem = named_format_problem(head, file.type);
+    if (file.problem.empty() && file.type == MUS_MP3)
+        file.problem = mpeg_stream_problem(fd, device_rate, device_channels);
+    if (!file.problem.empty() || lseek(fd, 0, SEEK_SET) != 0) {
+        close(fd);
+        return file;
+    }
+    file.fd = fd;
+    return file;
 }
 
 std::string mp3_file_problem(const char* path, int device_rate, int device_channels)
 {
-    struct stat info { };
-    if (stat(path, &info) != 0)
-        return "";   // missing or unreadable: the loader says so
-    if (S_ISDIR(info.st_mode))
-        return "is a directory";
-    if (!S_ISREG(info.st_mode))
-        return "is not a regular file";   // a fifo or a device would block the loader
-    if (info.st_size == 0)
-        return "is empty";
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return "";
-    long rate = 0, samples_per_frame = 0;
-    int channels = 0;
-    const bool found = first_mpeg_frame(fd, rate, channels, samples_per_frame);
-    close(fd);
-    if (!found)
-        return "holds no MPEG audio stream";
-    if (frame_overruns_decoder(samples_per_frame, channels, rate, device_rate, device_channels))
-        return "is sampled at " + std::to_string(rate) + " Hz, too low for the " + std::to_string(device_rate) +
-               " Hz audio device";
-    return "";
+    MusicFile file = open_music_file(path, device_rate, device_channels);
+    if (file.fd >= 0)
+        close(file.fd);
+    return file.problem;
+}
+
+Mix_Music* load_music_file(MusicFile& file)
+{
+    const int fd = file.fd;
+    file.fd = -1;
+    FILE* stream = fd < 0 ? nullptr : fdopen(fd, "rb");
+    if (!stream) {
+        if (fd >= 0)
+            close(fd);
+        return nullptr;
+    }
+    // The loader as Mix_LoadMUS runs it for a name ending in .mp3 (or .wav), on the descriptor that was judged.
+    SDL_RWops* source = SDL_RWFromFP(stream, SDL_TRUE);
+    if (!source) {
+        fclose(stream);
+        return nullptr;
+    }
+    return Mix_LoadMUSType_RW(source, file.type, SDL_TRUE);
+}
+
+Mix_Music* load_music()
+{
+    // The loader plays an empty file, a directory, noise or another format under this name as silence without
+    // a word, and overruns a buffer on a stream of too low a rate: such files are refused here.
+    int device_rate = 0, device_channels = 0;
+    Uint16 device_format = 0;
+    Mix_QuerySpec(&device_rate, &device_format, &device_channels);
+    MusicFile file = open_music_file(music_file, device_rate, device_channels);
+    if (!file.problem.empty()) {
+        printf("Mix_LoadMUS() failed: %s %s\n", music_file, file.problem.c_str());
+        return nullptr;
+    }
+    Mix_Music* music = load_music_file(file);
+    if (!music)
+        printf("Mix_LoadMUS() failed\n");
+    return music;
 }
 
 Mix_Music* open_music()
@@ -96,20 +196,7 @@ Mix_Music* open_music()
         printf("Mix_OpenAudio() failed\n");
         return nullptr;
     }
-    // The loader plays an empty file, a directory, noise or another format under this name as silence without
-    // a word, and overruns a buffer on a stream of too low a rate: such files are refused here.
-    int device_rate = 0, device_channels = 0;
-    Uint16 device_format = 0;
-    Mix_QuerySpec(&device_rate, &device_format, &device_channels);
-    const std::string problem = mp3_file_problem(music_file, device_rate, device_channels);
-    if (!problem.empty()) {
-        printf("Mix_LoadMUS() failed: %s %s\n", music_file, problem.c_str());
-        return nullptr;
-    }
-    Mix_Music* music = Mix_LoadMUS(music_file);
-    if (!music)
-        printf("Mix_LoadMUS() failed\n");
-    return music;
+    return load_music();
 }
 
 void start_music()

@@ -1,11 +1,14 @@
 // A stage file's text made into the text the GL compiles: opening comments dropped, configuration literals filled in.
 #include "stage_text.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "display_config.h"
 
@@ -77,9 +80,38 @@ StageText load_stage(const std::string& directory, const char* name, const std::
 {
     const std::string file_name = std::string(name) + ".glsl";
     const std::string path = directory + "/" + file_name;
-    std::ifstream file(path, std::ios::binary);
-    const std::string contents{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    if (!file.is_open() || file.bad())
-        return {"", "cannot read " + path};
+    // Judged and read through one descriptor, so that what was judged is what is read. O_NONBLOCK: opening a fifo
+    // would otherwise wait for a writer.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return {"", "cannot read " + path + ": " + strerror(errno)};
+    struct stat info { };
+    std::string problem, contents;
+    if (fstat(fd, &info) != 0)
+        problem = strerror(errno);
+    else if (S_ISDIR(info.st_mode))
+        problem = "a directory";
+    else if (!S_ISREG(info.st_mode))
+        problem = "not a regular file";
+    else if (info.st_size > stage_file_limit)
+        problem = "larger than " + std::to_string(stage_file_limit >> 20) + " MiB";
+    else
+        contents.resize(static_cast<size_t>(info.st_size) + 1);   // a byte more: a file grown since is seen
+    size_t got = 0;
+    while (problem.empty() && got < contents.size()) {
+        const ssize_t n = read(fd, &contents[got], contents.size() - got);
+        if (n == 0)
+            break;
+        if (n > 0)
+            got += static_cast<size_t>(n);
+        else if (errno != EINTR)
+            problem = strerror(errno);
+    }
+    close(fd);
+    if (problem.empty() && got != static_cast<size_t>(info.st_size))
+        problem = "changed while it was read";
+    if (!problem.empty())
+        return {"", "cannot read " + path + ": " + problem};
+    contents.resize(got);
     return stage_text(file_name, contents, literals);
 }

@@ -34,5 +34,9 @@ struct StageText {
 StageText stage_text(const std::string& file_name, const std::string& contents,
                      const std::vector<StageLiteral>& literals);
 
-// The same for the file DIR/NAME.glsl, read from disk.
+// No stage comes near this size; a larger file is refused rather than read.
+constexpr long stage_file_limit = 1L << 20;
+
+// The same for the file DIR/NAME.glsl, read from disk: "cannot read PATH: WHY" for a file that is missing, a
+// directory, a fifo or a device (never waited on), larger than stage_file_limit, or changed while it was read.
 StageText load_stage(const std::string& directory, const char* name, const std::vector<StageLiteral>& literals);

@@ -93,16 +93,16 @@ TEST_F(Mp3Check, RealStreamsPassWholeTaggedOrTruncated)
     EXPECT_EQ(mp3_file_problem(path.c_str(), 44100, 2), "") << "frames after an ID3v2 tag";
 }
 
-// A fifo would block the loader (and the check, were it opened): refused from its type alone.
-TEST_F(Mp3Check, FifoIsRefusedUnopened)
+// A fifo would block the loader: opened without waiting for a writer and refused from its type.
+TEST_F(Mp3Check, FifoIsRefusedWithoutWaiting)
 {
     ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
     EXPECT_EQ(mp3_file_problem(path.c_str(), 44100, 2), "is not a regular file");
 }
 
-// Encoded files are judged by their first frame's rate against the device's rate and channels, whatever their
-// bit rate scheme or tags; a WAV file under the name is no MPEG stream (the loader picks its decoder by name).
-TEST_F(Mp3Check, EncodedFilesAreJudgedByTheirFirstFrameAndTheDevice)
+// Encoded files are judged by every frame against the conversion the loader sets up from the first and the device,
+// whatever their bit rate scheme or tags (two files one after the other: what `cat` makes).
+TEST_F(Mp3Check, EncodedFilesAreJudgedFrameByFrameAgainstTheDevice)
 {
     const std::string too_low_8000 = "is sampled at 8000 Hz, too low for the 44100 Hz audio device";
     struct Case {
@@ -110,6 +110,7 @@ TEST_F(Mp3Check, EncodedFilesAreJudgedByTheirFirstFrameAndTheDevice)
         Mp3Recipe recipe;
         int device_rate, device_channels;
         std::string problem;
+        Mp3Recipe then{0};   // a second file appended, when its rate is not 0
     };
     const Case cases[] = {
         {"8000 Hz stereo", {8000, 2}, 44100, 2, too_low_8000},
@@ -130,20 +131,52 @@ TEST_F(Mp3Check, EncodedFilesAreJudgedByTheirFirstFrameAndTheDevice)
          44100,
          2,
          ""},
+        // Valgrind on the loader: no overrun for the first two (the later frames are not converted up), overruns
+        // for the last two.
+        {"44100 Hz, then 11025 Hz", {44100, 2}, 44100, 2, "", {11025, 2}},
+        {"44100 Hz stereo, then mono", {44100, 2}, 44100, 2, "", {44100, 1}},
+        {"22050 Hz, then 44100 Hz",
+         {22050, 2},
+         44100,
+         2,
+         "changes from 22050 Hz stereo to 44100 Hz stereo at frame 80, which the loader cannot convert",
+         {44100, 2}},
+        {"44100 Hz mono, then stereo",
+         {44100, 1},
+         44100,
+         2,
+         "changes from 44100 Hz mono to 44100 Hz stereo at frame 79, which the loader cannot convert",
+         {44100, 2}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const std::string bytes = encode_mp3(c.recipe);
+        const std::string bytes = encode_mp3(c.recipe) + (c.then.rate ? encode_mp3(c.then) : "");
         ASSERT_FALSE(bytes.empty()) << "expected the encoder to take the recipe";
         write_file(path, bytes);
         EXPECT_EQ(mp3_file_problem(path.c_str(), c.device_rate, c.device_channels), c.problem);
     }
+}
 
+// Other formats are told by their first bytes, whatever follows: WAV (here PCM that holds no frame sync) is loaded
+// as WAV; those the loader would play as silence are refused by name, even with a whole MP3 stream after them.
+TEST_F(Mp3Check, OtherFormatsAreJudgedByTheirHeader)
+{
     // 44.1 kHz, 16-bit stereo PCM: 4096 bytes of data.
     const char wav_header[] = "RIFF\x24\x10\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\x44\xAC\0\0\x10\xB1\x02\0"
                               "\x04\0\x10\0data\0\x10\0\0";
-    write_file(path, std::string(wav_header, sizeof wav_header - 1) + std::string(4096, '\x40'));
-    EXPECT_EQ(mp3_file_problem(path.c_str(), 44100, 2), "holds no MPEG audio stream") << "a WAV file";
+    const std::string stream = encode_mp3({}), not_mpeg = ", not MPEG audio";
+    const std::pair<std::string, std::string> cases[] = {
+        {std::string(wav_header, sizeof wav_header - 1) + std::string(4096, '\x40'), ""},
+        {std::string("OggS\0\x02\0\0\0\0\0\0", 12) + stream, "is an Ogg file" + not_mpeg},
+        {std::string("fLaC\x80\0\0\x22\x10\0\x10\0", 12) + stream, "is a FLAC file" + not_mpeg},
+        {std::string("MThd\0\0\0\x06\0\0\0\x01", 12) + stream, "is a MIDI file" + not_mpeg},
+        {std::string("FORM\0\0\x10\0AIFF", 12) + stream, "is an AIFF file" + not_mpeg},
+    };
+    for (const auto& [bytes, problem] : cases) {
+        SCOPED_TRACE(bytes.substr(0, 4));
+        write_file(path, bytes);
+        EXPECT_EQ(mp3_file_problem(path.c_str(), 44100, 2), problem);
+    }
 }
 
 // The overrun as measured with valgrind on the loader alone (Invalid write in SDL_ConvertAudio, or none), for

@@ -15,11 +15,18 @@ const int rate = 44100, channels = 2;   // what the demo asks the audio device f
 const std::string refused = "Mix_LoadMUS() failed: Tarnhollow_4.mp3 ";
 const std::string plays;                       // no line, and sound
 const std::string loader_decides = "either";   // damaged files: played, or refused with a line and silence
+// Played with no line, but not heard here: the loader's WAV player mixes with SDL_MixAudio, which mixes nothing on
+// vclock's captured device (SDL never opened a device, so it knows no format). The disk audio driver hears it.
+const std::string plays_unheard = "unheard";
 
 std::string too_low(int file_rate)
 {
     return refused + "is sampled at " + std::to_string(file_rate) + " Hz, too low for the 44100 Hz audio device";
 }
+
+// No run here waits on the wall clock, so its limit only ends one that hangs; it is far above what a run takes on a
+// loaded machine, where a run's time varies fourfold and more, so that load never decides a case.
+const double hang_limit_seconds = 300;
 
 // How a case's file is made: its bytes as given, by ffmpeg from its tone source with the given options, or
 // something that is no file.
@@ -52,11 +59,12 @@ void make(const Case& c, const std::string& path)
     case Made::ffmpeg: {
         std::vector<std::string> command = {
             "/usr/bin/ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i", "sine=frequency=440:duration=2"};
-        std::istringstream options(c.content);
+        // The same bytes every run: the Ogg muxer would otherwise draw a random stream serial.
+        std::istringstream options(c.content + " -fflags +bitexact");
         for (std::string option; options >> option;)
             command.push_back(option);
         command.push_back(path);
-        const RunResult made = run_program(command, {}, "", 60);
+        const RunResult made = run_program(command, {}, "", hang_limit_seconds);
         EXPECT_TRUE(made.exited && made.status == 0) << "ffmpeg: " << describe(made) << ": " << made.output;
         break;
     }
@@ -90,7 +98,7 @@ protected:
         ASSERT_FALSE(track.empty() || tagged.empty()) << "expected the encoder to make the base files";
     }
 
-    // Puts each case's file under the music's name and runs the whole show at 34 s steps (5 frames).
+    // Puts each case's file under the music's name and runs the whole show at 68 s steps (3 frames).
     void expect_each_plays_or_is_refused(const std::vector<Case>& cases) const
     {
         const std::string music = dir / music_name;
@@ -99,11 +107,12 @@ protected:
             remove(music.c_str());
             rmdir(music.c_str());
             make(c, music);
-            const RunResult result = run_demo({"VCLOCK_STEP=34000", "VCLOCK_AUDIO=" + dir / "sound.wav"});
+            const RunResult result = run_demo({"VCLOCK_STEP=68000", "VCLOCK_AUDIO=" + dir / "sound.wav"}, {},
+                                              DEMO_BINARY, hang_limit_seconds);
             EXPECT_TRUE(result.exited && result.status == 0)
                 << "expected exit status 0, got " << describe(result) << "; output:\n"
                 << result.output;
-            EXPECT_EQ(log().exit_swaps, 5) << "expected all 5 frames up to 136 s";
+            EXPECT_EQ(log().exit_swaps, 3) << "expected all 3 frames up to 136 s";
 
             const std::vector<int> sound = s16_samples(dir / "sound.wav", wav_header_bytes);
             const size_t second = size_t{rate} * channels;
@@ -118,7 +127,9 @@ protected:
                 EXPECT_TRUE(line.empty() || line.rfind(refused, 0) == 0)
                     << "expected no line or a refusal, got '" << line << "'";
             else
-                EXPECT_EQ(line, c.expected);
+                EXPECT_EQ(line, c.expected == plays_unheard ? plays : c.expected);
+            if (c.expected == plays_unheard)
+                continue;
             if (line.empty()) {
                 EXPECT_GT(peak(sound), 1000) << "expected sound (a peak over 1000 of 32767) with no line";
                 EXPECT_GT(peak(sound, 102 * second), 1000) << "expected sound still in the last 34 s";
@@ -155,8 +166,11 @@ TEST_F(MusicCorpus, EncodedAndForeignFilesPlayOrAreRefusedAsTheyDeserve)
         file("ID3v2 tag with a 300 KiB picture and ID3v1 tag", tagged, plays),
         {"MPEG-2 layer II, 22050 Hz", Made::ffmpeg, "-ar 22050 -c:a mp2 -f mp2", too_low(22050)},
         {"MPEG-2 layer II, 24000 Hz", Made::ffmpeg, "-ar 24000 -c:a mp2 -f mp2", plays},
-        {"Ogg Vorbis", Made::ffmpeg, "-c:a libvorbis -f ogg", refused + "holds no MPEG audio stream"},
-        {"WAV", Made::ffmpeg, "-c:a pcm_s16le -f wav", refused + "holds no MPEG audio stream"},
+        {"Ogg Vorbis", Made::ffmpeg, "-c:a libvorbis -f ogg", refused + "is an Ogg file, not MPEG audio"},
+        {"FLAC", Made::ffmpeg, "-c:a flac -f flac", refused + "is a FLAC file, not MPEG audio"},
+        {"WAV", Made::ffmpeg, "-c:a pcm_s16le -f wav", plays_unheard},
+        {"22050 Hz, then 44100 Hz", Made::bytes, encode_mp3({22050, 2}) + encode_mp3({44100, 2}),
+         refused + "changes from 22050 Hz stereo to 44100 Hz stereo at frame 80, which the loader cannot convert"},
         file("empty", "", refused + "is empty"),
         {"a directory", Made::directory, "", refused + "is a directory"},
         {"a fifo", Made::fifo, "", refused + "is not a regular file"},

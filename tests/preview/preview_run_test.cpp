@@ -12,11 +12,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "frame8.h"
+#include "mp3_encode.h"
 #include "program_run.h"
 #include "track_audio.h"
 
@@ -261,6 +263,77 @@ TEST_F(PreviewRun, EditedStagesRebuildTheProgramsAndABrokenOneKeepsTheLastGood)
                          "preview: a program of " + shaders + " does not link; the last good programs stay in use"))
         << result.output;
     EXPECT_EQ(occurrences(result.output, "preview: programs rebuilt from " + shaders), 2u) << result.output;
+}
+
+// Stage files it cannot use, there when it starts, an installed copy given no folder, and the music replaced by a
+// fifo before a seek: one line each, the embedded programs stay (the demo's frame at 20 s), it runs on to Escape.
+// A file in /proc, longer than its size says, stands for one that grows while it is read.
+TEST_F(PreviewRun, UnusableFilesAreOneLineAndItRunsOn)
+{
+    const std::vector<Frame8> demo = demo_frames({20000});
+    const std::string shaders = dir / "shaders", greet = shaders + "/greet.glsl", music = dir / "Tarnhollow_4.mp3";
+    const std::string cannot = "preview: cannot read " + greet + ": ", stay = "; the last good programs stay in use";
+    const std::string stage = read_text(SHADER_SOURCE_DIR "/greet.glsl"),
+                      big = std::string(1 << 20, '/') + "\n" + stage;
+    struct Case {
+        const char* what;
+        std::function<void()> make, after_first_frame;
+        std::string line, events = "2:escape";
+    };
+    const Case cases[] = {
+        {"a directory", [&] { mkdir(greet.c_str(), 0755); }, {}, cannot + "a directory" + stay},
+        {"a fifo", [&] { mkfifo(greet.c_str(), 0644); }, {}, cannot + "not a regular file" + stay},
+        {"removed", [] {}, {}, cannot + "No such file or directory" + stay},
+        {"a valid stage over 1 MiB", [&] { write_file(greet, big); }, {}, cannot + "larger than 1 MiB" + stay},
+        {"longer than its size",
+         [&] { symlink("/proc/self/status", greet.c_str()); },
+         {},
+         cannot + "changed while it was read" + stay},
+        {"music replaced by a fifo, then a seek played", [&] { write_file(greet, stage); },
+         [&] {
+             std::filesystem::remove(music);
+             mkfifo(music.c_str(), 0644);
+         },
+         "Mix_LoadMUS() failed: Tarnhollow_4.mp3 is not a regular file", "2:key:275,10:key:32,12:escape"},
+        {"installed, no --shaders",
+         [&] { std::filesystem::copy_file(PREVIEW_BINARY, dir / "preview"); },
+         {},
+         "preview: the embedded stages are shown; --shaders DIR watches a folder of stage files"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(shaders);
+        std::filesystem::copy(SHADER_SOURCE_DIR, shaders);
+        std::filesystem::remove(greet);
+        c.make();
+        remove(music.c_str());
+        write_file(music, encode_mp3({}));
+        for (const char* old : {"p.ppm", "clock.log"})
+            remove((dir / old).c_str());
+        const bool installed = file_exists(dir / "preview");
+        std::vector<std::string> argv = {installed ? dir / "preview" : PREVIEW_BINARY, "--at", "20", "--paused"};
+        if (!installed)
+            argv.insert(argv.end(), {"--shaders", shaders});
+        std::thread changer;   // as the edit test's editor: waits for the first frame in the clock's log
+        const RunResult result = run_program(
+            argv,
+            demo_environment({"VCLOCK_EVENTS=" + c.events, "VCLOCK_GRAB=" + dir / "p.ppm", "VCLOCK_GRAB_FRAMES=1"}),
+            dir.path, 30, [&](pid_t) {
+                changer = std::thread([&] {
+                    for (int tries = 0; c.after_first_frame && log().swaps.empty() && tries < 6000; ++tries)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                    if (c.after_first_frame)
+                        c.after_first_frame();
+                });
+            });
+        if (changer.joinable())
+            changer.join();
+        EXPECT_TRUE(result.exited && result.status == 0) << describe(result) << "\n" << result.output;
+        EXPECT_EQ(result.output, c.line + "\n");
+        const std::vector<Frame8> frames = read_grabbed_frames(dir / "p.ppm");
+        EXPECT_EQ(frames.empty() ? "no frame shown" : first_difference(demo.at(0), frames[0]), "")
+            << "expected the embedded programs' frame";
+    }
 }
 
 TEST_F(PreviewRun, BadArgumentsAreOneLineAndTheUsageWithStatus2)

@@ -33,7 +33,8 @@ TEST(StageText, ReportsAnUnknownPlaceholderAndAnUnreadableFile)
 {
     EXPECT_EQ(stage_text("effect1.glsl", "// c\nv = @SIZE@ + @WIDTH@;\n", {{"SIZE", "1"}}).problem,
               "effect1.glsl: unknown placeholder @WIDTH@");
-    EXPECT_EQ(load_stage("/nonexistent", "effect1", {}).problem, "cannot read /nonexistent/effect1.glsl");
+    EXPECT_EQ(load_stage("/nonexistent", "effect1", {}).problem,
+              "cannot read /nonexistent/effect1.glsl: No such file or directory");
 }
 
 }   // namespace

@@ -61,6 +61,10 @@ static void rebuild(bool always)
 
 void watch_shaders(const std::string& directory)
 {
+    if (directory.empty()) {
+        printf("preview: the embedded stages are shown; --shaders DIR watches a folder of stage files\n");
+        return;
+    }
     struct stat info { };
     if (stat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
         printf("preview: no shader folder at %s; the embedded stages are shown and not watched\n", directory.c_str());

@@ -29,12 +29,9 @@ static void move_to(Uint32 ms)
 {
     Mix_HaltMusic();
     Mix_FreeMusic(music);
-    music = Mix_LoadMUS(music_file);
-    if (!music) {
-        printf("Mix_LoadMUS() failed\n");
-        return;
-    }
-    play_from(ms);
+    music = load_music();   // checked again: the file may have been replaced since the start
+    if (music)
+        play_from(ms);
 }
 
 void start_music_at(const Timeline& timeline, Uint32 ticks)

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "preview.h"
 #include "show.h"
@@ -25,9 +26,23 @@ static bool is_directory(const std::string& path)
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// Whether this is the preview the build wrote, run where the build wrote it. Only that one may watch the source
+// tree's stages unasked: an installed copy would read a path of the machine that built it, which on this machine
+// may be missing or anybody's.
+static bool in_build_tree()
+{
+    char* self = realpath("/proc/self/exe", nullptr);
+    char* built = realpath(PREVIEW_BUILD_BINARY, nullptr);
+    const bool same = self && built && std::strcmp(self, built) == 0;
+    free(self);
+    free(built);
+    return same;
+}
+
 int parse_options(int argc, char** argv, PreviewOptions& options)
 {
-    options.shaders = PREVIEW_SHADER_DIR;
+    if (in_build_tree())
+        options.shaders = PREVIEW_SHADER_DIR;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         const bool takes_value = argument == "--at" || argument == "--shaders";

@@ -12,7 +12,7 @@
 struct PreviewOptions {
     int64_t at_ms = 0;     // --at, milliseconds of show
     bool paused = false;   // --paused
-    std::string shaders;   // --shaders, or the source tree's shaders/ folder
+    std::string shaders;   // --shaders, or the source tree's shaders/ folder for the build's own preview, or empty
     bool shaders_given = false;
 };
 
@@ -29,7 +29,8 @@ void start_music_at(const Timeline& timeline, Uint32 ticks);
 void follow_music(const Timeline& timeline, Uint32 ticks);
 
 // Starts watching the stage files in directory; when they differ from the embedded stages the programs are built
-// from them at once. A directory that does not exist is said once, and the embedded stages stay in use.
+// from them at once. No directory (empty), or one that does not exist, is said once, and the embedded stages stay
+// in use.
 void watch_shaders(const std::string& directory);
 
 // Rebuilds the programs when a stage file changed since the last look (called once per frame).
