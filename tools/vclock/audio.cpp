@@ -9,6 +9,8 @@
 //                       A WAV counts its size in 32 bits, so it holds at most 4 GiB (6.7 hours at 44100 Hz
 //                       stereo): a setting that would make one swap write more is refused when the program
 //                       opens its audio, and the audio stops with one line where the run gets there.
+//                       SDL_MixAudio mixes in the captured format: SDL, which opened no device, would mix
+//                       nothing (a music loader's WAV player mixes that way).
 #include <SDL/SDL.h>
 
 #include <fcntl.h>
@@ -165,4 +167,20 @@ VCLOCK_EXPORT void SDL_CloseAudio(void)
     static const auto real_close = vclock::next_symbol<void (*)(void)>("SDL_CloseAudio");
     vclock::audio_captured = false;
     real_close();
+}
+
+VCLOCK_EXPORT void SDL_MixAudio(Uint8* dst, const Uint8* src, Uint32 len, int volume)
+{
+    static const auto real_mix = vclock::next_symbol<void (*)(Uint8*, const Uint8*, Uint32, int)>("SDL_MixAudio");
+    if (!vclock::audio_captured) {
+        real_mix(dst, src, len, volume);
+        return;
+    }
+    // Signed 16-bit little-endian, scaled and clipped as SDL mixes it.
+    for (Uint32 i = 0; i + 1 < len; i += 2) {
+        const int added = static_cast<Sint16>(src[i] | src[i + 1] << 8) * volume / SDL_MIX_MAXVOLUME;
+        const int mixed = std::clamp(static_cast<Sint16>(dst[i] | dst[i + 1] << 8) + added, -32768, 32767);
+        dst[i] = static_cast<Uint8>(mixed & 0xff);
+        dst[i + 1] = static_cast<Uint8>((mixed >> 8) & 0xff);
+    }
 }
