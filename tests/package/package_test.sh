@@ -32,8 +32,8 @@ archive=$(ls "$work"/packages/velquorin-*.tar.gz 2>/dev/null)
 echo "packages: $(du -k "$deb" | cut -f1) KiB ${deb##*/}, $(du -k "$archive" | cut -f1) KiB ${archive##*/}"
 
 # Exactly these files, under /usr.
-commands="velquorin velquorin-capture"
-programs="capture demo"
+commands="velquorin velquorin-capture velquorin-flash"
+programs="capture demo flash"
 if [ "$with_preview" = 1 ]; then
     commands="$commands velquorin-preview"
     programs="$programs preview"

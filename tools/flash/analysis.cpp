@@ -48,7 +48,7 @@ bool big_enough(Rule rule, double change)
 // state dark enough (general) or one of the states a saturated red (red).
 bool counts(Rule rule, const Sample& from, const Sample& to, int direction)
 {
-    if (!big_enough(rule, direction * (to.surround - from.surround)))
+    if (!big_enough(rule, static_cast<double>(direction) * (to.surround - from.surround)))
         return false;
     if (rule == general_rule)
         return std::min(from.value, to.value) < thresholds::general_darker_below;
@@ -110,7 +110,8 @@ template <typename T> struct SummedArea {
 
 // A counted change of a field.
 struct Event {
-    int frame, position;
+    int frame;   // cppcheck-suppress unusedStructMember ; read when the event leaves the window
+    int position;
     float area;   // fraction of the field
 };
 
@@ -321,7 +322,8 @@ void Analyser::State::count_fields(Rule rule, Reading reading, Row& row)
                 const int direction = rise && fall ? (up >= down ? +1 : -1) : (rise ? +1 : -1);
                 set.last[position] = static_cast<signed char>(direction);
                 set.count[position]++;
-                set.events.push_back({frame, position, static_cast<float>(direction > 0 ? up : down) / area});
+                set.events.push_back(
+                    {frame, position, static_cast<float>(direction > 0 ? up : down) / static_cast<float>(area)});
             }
             if (set.count[position] > best_count) {
                 best_count = set.count[position];

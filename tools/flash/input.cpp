@@ -31,10 +31,9 @@ void on_signal(int)
 // Starts argv with its stdout on out_fd (-1: ours), stdin from /dev/null.
 pid_t start(const std::vector<std::string>& argv, int out_fd)
 {
-    std::vector<char*> args;
-    for (const std::string& arg : argv)
-        args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
+    std::vector<char*> args(argv.size() + 1, nullptr);
+    for (size_t i = 0; i < argv.size(); i++)
+        args[i] = const_cast<char*>(argv[i].c_str());
     const pid_t pid = fork();
     if (pid < 0)
         fail(1, "fork: %s", strerror(errno));
@@ -151,7 +150,7 @@ std::string find_program(const std::string& name)
     for (;;) {
         const size_t end = directories.find(':', begin);
         const std::string directory = directories.substr(begin, end == std::string::npos ? end : end - begin);
-        const std::string candidate = (directory.empty() ? "." : directory) + "/" + name;
+        std::string candidate = (directory.empty() ? "." : directory) + "/" + name;
         struct stat info;
         if (access(candidate.c_str(), X_OK) == 0 && stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode))
             return candidate;
@@ -183,7 +182,7 @@ void clean_up()
 
 std::string record_show(const std::string& capture, double from, double to, bool quiet)
 {
-    const std::string video = make_temp_dir() + "/show.mp4";
+    std::string video = make_temp_dir() + "/show.mp4";
     std::vector<std::string> argv = {capture, "--lossless",       "--fps", "60", "--from", std::to_string(from),
                                      "--to",  std::to_string(to), "-o",    video};
     if (quiet)

@@ -117,7 +117,7 @@ struct Canvas {
     {
         if (x < 0 || y < 0 || x >= width || y >= height)
             return;
-        std::copy(colour, colour + 3, rgb.begin() + (static_cast<size_t>(y) * width + x) * 3);
+        std::copy(colour, colour + 3, rgb.data() + (static_cast<size_t>(y) * width + x) * 3);
     }
     void rectangle(int x, int y, int w, int h, const unsigned char* colour)
     {
@@ -179,11 +179,11 @@ bool write_plot(const Analyser& analyser, const Clip& clip, const std::string& p
         if (most <= 12 || f % 5 == 0)
             canvas.number(left - 8, y_of(f) - 5, std::to_string(f), 2, black);
     }
-    const double tick = end - start > 20 ? 10 : 1;   // seconds
-    for (double t = std::ceil(start / tick) * tick; t <= end + 1e-9; t += tick) {
+    const int tick = end - start > 20 ? 10 : 1;   // seconds
+    for (int t = static_cast<int>(std::ceil(start / tick)) * tick; t <= end + 1e-9; t += tick) {
         canvas.rectangle(x_of(t), top, 1, plot_h, light);
-        canvas.number(x_of(t) + static_cast<int>(std::to_string(static_cast<int>(t)).size()) * 4, top + plot_h + 12,
-                      std::to_string(static_cast<int>(t)), 2, black);
+        canvas.number(x_of(t) + static_cast<int>(std::to_string(t).size()) * 4, top + plot_h + 12, std::to_string(t), 2,
+                      black);
     }
     canvas.rectangle(left, top + plot_h, plot_w, 1, black);
     canvas.rectangle(left, top, 1, plot_h, black);
