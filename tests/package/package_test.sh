@@ -121,6 +121,7 @@ run_show() {
     [ $direct -ne 0 ] && [ $through -eq $direct ] ||
         fail "$name: without a display the launcher ended with $through, the demo itself with $direct"
     grep -q "SDL_Init() failed" "$run/no-display.txt" || fail "$name: expected the demo's line without a display"
+    "$launcher" --help | grep -q "PHOTOSENSITIVITY WARNING" || fail "$name: --help gives no photosensitivity warning"
 }
 run_show "$root/usr/bin/velquorin" ".deb"
 
