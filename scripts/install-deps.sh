@@ -11,7 +11,7 @@ packages=(
     glslang-tools                             # the reference GLSL compiler, for the stage checks
     xvfb xauth x11-utils mesa-utils           # headless display for tests
     libgl1-mesa-dri                           # software OpenGL (llvmpipe)
-    ffmpeg libpng-dev                         # decoding the track in tests, capture, stills
+    ffmpeg libpng-dev                         # decoding the track in tests, capture, stills, flash
     dpkg-dev file lintian desktop-file-utils  # making and checking the .deb (tests/package)
     x11-xkb-utils xkb-data libglx-mesa0 libmad0 xz-utils   # what bench/gpu/pack.sh packs for a GPU machine
 )

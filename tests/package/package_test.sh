@@ -32,8 +32,8 @@ archive=$(ls "$work"/packages/velquorin-*.tar.gz 2>/dev/null)
 echo "packages: $(du -k "$deb" | cut -f1) KiB ${deb##*/}, $(du -k "$archive" | cut -f1) KiB ${archive##*/}"
 
 # Exactly these files, under /usr.
-commands="velquorin velquorin-capture"
-programs="capture demo"
+commands="velquorin velquorin-capture velquorin-flash"
+programs="capture demo flash"
 if [ "$with_preview" = 1 ]; then
     commands="$commands velquorin-preview"
     programs="$programs preview"
@@ -127,6 +127,7 @@ run_show() {
     [ $direct -ne 0 ] && [ $through -eq $direct ] ||
         fail "$name: without a display the launcher ended with $through, the demo itself with $direct"
     grep -q "SDL_Init() failed" "$run/no-display.txt" || fail "$name: expected the demo's line without a display"
+    "$launcher" --help | grep -q "PHOTOSENSITIVITY WARNING" || fail "$name: --help gives no photosensitivity warning"
 }
 run_show "$root/usr/bin/velquorin" ".deb"
 

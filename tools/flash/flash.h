@@ -1,0 +1,107 @@
+// What the parts of the flash analyser offer each other, in the order a run uses them.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+// analysis.cpp: the picture's geometry in 0.1-degree cells and 10-degree fields, and the frame-by-frame count.
+
+// Where the 10-degree field and the 0.1-degree cells fall on a picture, in pixels and cells.
+struct Geometry {
+    int width = 0, height = 0;             // picture, pixels
+    int cell_width = 1, cell_height = 1;   // pixels per 0.1-degree cell
+    int cells_x = 0, cells_y = 0;          // whole cells over the picture (a remainder under one cell is left out)
+    int field_x = 0, field_y = 0;          // cells per 10-degree field, at most the picture
+    int surround_x = 1, surround_y = 1;    // cells per 1-degree surround
+    std::string origin;                    // how the field was found, for the report
+};
+
+// The standard's 341 x 256 of 1024 x 768, scaled to the picture along each axis.
+Geometry standard_geometry(int width, int height);
+// A square field from the picture's diagonal and the viewing distance (the same unit for both), with square
+// pixels; false when the numbers make no field.
+bool viewing_geometry(int width, int height, double diagonal, double distance, Geometry* geometry);
+
+enum Rule { general_rule, red_rule, rule_count };
+enum Reading { field_reading, screen_reading, reading_count };
+const char* rule_name(Rule rule);
+const char* reading_name(Reading reading);
+
+// The worst one-second window of one rule under one reading.
+struct Worst {
+    int transitions = 0;                       // opposing changes in the window (a flash is a pair of them)
+    int last_frame = -1;                       // the window's last frame; -1: no change at all
+    int x = 0, y = 0, width = 0, height = 0;   // the field, pixels
+    double area = 0;       // the largest fraction of the field that changed together in one of its changes
+    int frames_over = 0;   // frames whose past second holds more flashes than allowed
+};
+
+// One frame's count: flashes in the second ending at it.
+struct Row {
+    int flashes[reading_count][rule_count] = {};
+    int field_x[rule_count] = {}, field_y[rule_count] = {};   // the field with the most, pixels
+};
+
+int flashes_of(int transitions);
+bool exceeds(const Worst& worst);
+
+// Feeds frames of one picture size and rate in order; keeps every frame's row and the worst second of each rule
+// under each reading.
+class Analyser {
+public:
+    Analyser(const Geometry& geometry, double fps);
+    ~Analyser();
+    // 8-bit RGB, top row first.
+    void add_frame(const unsigned char* rgb);
+
+    const Geometry& geometry() const;
+    double fps() const;
+    int window_frames() const;
+    int frames() const;
+    const std::vector<Row>& rows() const;
+    const Worst& worst(Rule rule, Reading reading) const;
+
+    struct State;
+
+private:
+    std::unique_ptr<State> state;
+};
+
+// report.cpp: the verdicts, the CSV and the plot.
+
+struct Clip {
+    std::string name;   // what was analysed, for the report
+    double start = 0;   // seconds: the time of the first frame
+};
+
+std::string report_text(const Analyser& analyser, const Clip& clip);
+// Both write to a temporary name beside the file and rename it when complete; false and why on failure.
+bool write_csv(const Analyser& analyser, const Clip& clip, const std::string& path, std::string* error);
+bool write_plot(const Analyser& analyser, const Clip& clip, const std::string& path, std::string* error);
+
+// input.cpp: frames from a video through ffmpeg, and the show recorded by capture; the children and signals.
+
+struct VideoInfo {
+    int width = 0, height = 0;
+    double fps = 0;
+};
+
+// Stops any child and removes the temporary folder, prints "flash: MESSAGE" as one line on stdout, exits.
+[[noreturn]] void fail(int status, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void catch_signals();
+bool interrupted();
+std::string find_program(const std::string& name);
+// A folder of our own under TMPDIR, removed on every way out.
+std::string make_temp_dir();
+// Records [from, to) of the show at 60 fps, lossless, with capture; returns the recording's path.
+std::string record_show(const std::string& capture, double from, double to, bool quiet);
+VideoInfo probe_video(const std::string& ffprobe, const std::string& path);
+// Decodes every frame of the video as 8-bit RGB and hands it to the analyser; returns the frame count.
+int decode_video(const std::string& ffmpeg, const std::string& path, const VideoInfo& info, Analyser& analyser,
+                 bool quiet);
+void clean_up();
