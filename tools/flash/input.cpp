@@ -1,5 +1,6 @@
 // The analyser's input: any video decoded by ffmpeg into 8-bit RGB frames, and the show recorded frame by frame under
-// the controlled clock by capture. The children it starts, its temporary folder, and stopping both on every way out.
+// the controlled clock by capture. Its temporary folder, and the children it starts (through the one supervisor
+// that capture and the tests use), stopped on every way out.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -15,11 +16,12 @@
 #include <filesystem>
 #include <system_error>
 
+#include "children.h"
 #include "flash.h"
 
 namespace {
 
-pid_t child = -1;   // the one child running at a time
+Child child;   // the one child running at a time
 std::string temp_folder;
 volatile sig_atomic_t interrupt_caught = 0;
 
@@ -29,51 +31,25 @@ void on_signal(int)
 }
 
 // Starts argv with its stdout on out_fd (-1: ours), stdin from /dev/null.
-pid_t start(const std::vector<std::string>& argv, int out_fd)
+void start(const std::vector<std::string>& argv, int out_fd)
 {
-    std::vector<char*> args(argv.size() + 1, nullptr);
-    for (size_t i = 0; i < argv.size(); i++)
-        args[i] = const_cast<char*>(argv[i].c_str());
-    const pid_t pid = fork();
-    if (pid < 0)
-        fail(1, "fork: %s", strerror(errno));
-    if (pid == 0) {
-        const int null_fd = open("/dev/null", O_RDONLY);
-        dup2(null_fd, 0);
-        if (out_fd >= 0)
-            dup2(out_fd, 1);
-        signal(SIGPIPE, SIG_DFL);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    child = pid;
-    return pid;
+    ChildFiles files;
+    files.in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    files.out = out_fd;
+    const bool started = start_child(child, argv, {}, "", files);
+    const int error = errno;
+    close(files.in);
+    if (!started)
+        fail(1, "cannot start %s: %s", argv[0].c_str(), strerror(error));
 }
 
-// Waits for the child; retried when a signal interrupts the wait.
+// Waits for the child to end; a signal to this process ends the wait, and fail's clean-up stops the child.
 int finish()
 {
     int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) { }
-    child = -1;
+    if (!wait_child(child, status, -1, &interrupt_caught))
+        fail(130, "interrupted");
     return status;
-}
-
-// SIGTERM, a bounded wait, then SIGKILL.
-void stop_child()
-{
-    if (child <= 0)
-        return;
-    kill(child, SIGTERM);
-    for (int tries = 0; tries < 50; tries++) {
-        if (waitpid(child, nullptr, WNOHANG) == child) {
-            child = -1;
-            return;
-        }
-        usleep(100000);
-    }
-    kill(child, SIGKILL);
-    finish();
 }
 
 bool read_exactly(int fd, unsigned char* data, size_t size)
@@ -172,7 +148,7 @@ std::string make_temp_dir()
 
 void clean_up()
 {
-    stop_child();
+    stop_child(child, 5);
     if (!temp_folder.empty()) {
         std::error_code error;
         std::filesystem::remove_all(temp_folder, error);
