@@ -172,22 +172,113 @@ Mix_Music* load_music_file(MusicFile& file)
     return Mix_LoadMUSType_RW(source, file.type, SDL_TRUE);
 }
 
-Mix_Music* load_music()
+// Opens the judged file for the open audio device; a refusal prints the demo's line and gives fd -1.
+static MusicFile judged_music_file()
 {
-    // The loader plays an empty file, a directory, noise or another format under this name as silence without
-    // a word, and overruns a buffer on a stream of too low a rate: such files are refused here.
     int device_rate = 0, device_channels = 0;
     Uint16 device_format = 0;
     Mix_QuerySpec(&device_rate, &device_format, &device_channels);
     MusicFile file = open_music_file(music_file, device_rate, device_channels);
-    if (!file.problem.empty()) {
+    if (!file.problem.empty())
         printf("Mix_LoadMUS() failed: %s %s\n", music_file, file.problem.c_str());
+    return file;
+}
+
+Mix_Music* load_music()
+{
+    // The loader plays an empty file, a directory, noise or another format under this name as silence without
+    // a word, and overruns a buffer on a stream of too low a rate: such files are refused here.
+    MusicFile file = judged_music_file();
+    if (!file.problem.empty())
         return nullptr;
-    }
     Mix_Music* music = load_music_file(file);
     if (!music)
         printf("Mix_LoadMUS() failed\n");
     return music;
+}
+
+// An MPEG stream decoded whole by one decoder told the output format: it resamples and mixes channels itself,
+// frame by frame, so a stream that changes format midway still comes out at the device's. As the loader's decoder,
+// it plays the info frame's and the encoder's padding as they are.
+static std::vector<int16_t> decode_mpeg(int fd, long device_rate, int device_channels)
+{
+    std::vector<int16_t> samples;
+    mpg123_handle* decoder = mpg123_new(nullptr, nullptr);
+    if (!decoder)
+        return samples;
+    mpg123_param(decoder, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_IGNORE_INFOFRAME, 0);
+    mpg123_param(decoder, MPG123_REMOVE_FLAGS, MPG123_GAPLESS, 0);
+    mpg123_param(decoder, MPG123_RESYNC_LIMIT, -1, 0);
+    mpg123_format_none(decoder);
+    if (mpg123_format(decoder, device_rate, device_channels == 1 ? MPG123_MONO : MPG123_STEREO, MPG123_ENC_SIGNED_16) ==
+            MPG123_OK &&
+        mpg123_open_fd(decoder, fd) == MPG123_OK) {
+        std::vector<unsigned char> block(1 << 16);
+        for (;;) {
+            size_t bytes = 0;
+            const int status = mpg123_read(decoder, block.data(), block.size(), &bytes);
+            const auto* decoded = reinterpret_cast<const int16_t*>(block.data());
+            samples.insert(samples.end(), decoded, decoded + bytes / 2);
+            if (status != MPG123_OK && status != MPG123_NEW_FORMAT)
+                break;
+        }
+        mpg123_close(decoder);
+    }
+    mpg123_delete(decoder);
+    return samples;
+}
+
+// A RIFF/WAVE file converted as the loader's WAV player converts it; takes over fd.
+static std::vector<int16_t> decode_wav(int fd, int device_rate, int device_channels)
+{
+    FILE* stream = fdopen(fd, "rb");
+    SDL_RWops* source = stream ? SDL_RWFromFP(stream, SDL_TRUE) : nullptr;
+    if (!source) {
+        if (stream)
+            fclose(stream);
+        else
+            close(fd);
+        return {};
+    }
+    SDL_AudioSpec spec{};
+    Uint8* wave = nullptr;
+    Uint32 bytes = 0;
+    SDL_AudioCVT convert{};
+    std::vector<int16_t> samples;
+    if (SDL_LoadWAV_RW(source, 1, &spec, &wave, &bytes) &&
+        SDL_BuildAudioCVT(&convert, spec.format, spec.channels, spec.freq, AUDIO_S16SYS,
+                          static_cast<Uint8>(device_channels), device_rate) >= 0) {
+        std::vector<Uint8> buffer(static_cast<size_t>(bytes) * std::max(convert.len_mult, 1));
+        std::copy(wave, wave + bytes, buffer.begin());
+        convert.buf = buffer.data();
+        convert.len = static_cast<int>(bytes);
+        if (SDL_ConvertAudio(&convert) == 0) {
+            const auto* converted = reinterpret_cast<const int16_t*>(buffer.data());
+            samples.assign(converted, converted + convert.len_cvt / 2);
+        }
+    }
+    SDL_FreeWAV(wave);
+    return samples;
+}
+
+std::vector<int16_t> decode_music()
+{
+    MusicFile file = judged_music_file();
+    if (!file.problem.empty())
+        return {};
+    std::vector<int16_t> samples;
+    int device_rate = 0, device_channels = 0;
+    Uint16 device_format = 0;
+    Mix_QuerySpec(&device_rate, &device_format, &device_channels);
+    if (file.fd >= 0 && file.type == MUS_WAV)
+        samples = decode_wav(file.fd, device_rate, device_channels);
+    else if (file.fd >= 0) {
+        samples = decode_mpeg(file.fd, device_rate, device_channels);
+        close(file.fd);
+    }
+    if (samples.empty())
+        printf("Mix_LoadMUS() failed\n");
+    return samples;
 }
 
 Mix_Music* open_music()

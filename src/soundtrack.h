@@ -3,7 +3,9 @@
 
 #include <SDL/SDL_mixer.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 // The track, read from the working directory.
 constexpr char music_file[] = "Tarnhollow_4.mp3";
@@ -36,6 +38,10 @@ bool frame_overruns_decoder(long samples_per_frame, int frame_channels, int firs
 // The same for the first frame itself (samples per channel, channels, rate).
 bool frame_overruns_decoder(long samples_per_frame, int frame_channels, long frame_rate, long device_rate,
                             int device_channels);
+
+// Checks the track for the open audio device as load_music does and decodes it whole, on the judged descriptor, to
+// interleaved 16-bit samples at the device's rate and channels; any failure prints the same line and gives none.
+std::vector<int16_t> decode_music();
 
 // Checks and loads the track for the open audio device; any failure prints one line and gives null.
 Mix_Music* load_music();

@@ -20,12 +20,13 @@ struct PreviewOptions {
 // usage, 2 after a bad argument printed one line saying what is wrong and the usage.
 int parse_options(int argc, char** argv, PreviewOptions& options);
 
-// Opens the audio device and the track and plays it from the timeline's position, paused if the timeline is;
-// without a device or the track it prints one line, as the demo does, and everything else goes on in silence.
+// Opens the audio device (1024-sample buffer), decodes the checked track whole and plays it from the sample of the
+// timeline's position, silent if the timeline is paused; without a device or the track it prints one line, as the
+// demo does, and everything else goes on in silence.
 void start_music_at(const Timeline& timeline, Uint32 ticks);
 
-// Brings the music in step with the timeline after it moved: paused and resumed with it, and played from the
-// picture's position after every jump (at once when playing, on resuming when paused).
+// Brings the music in step with the timeline after it moved: silent while paused but for a step's sixtieth of a
+// second, and played from the picture's sample after every jump and on resuming.
 void follow_music(const Timeline& timeline, Uint32 ticks);
 
 // Starts watching the stage files in directory; when they differ from the embedded stages the programs are built

@@ -63,6 +63,7 @@ void step_frames(Timeline& timeline, Uint32 ticks, int frames)
     const int64_t frame = std::max<int64_t>(nearest + frames, 0);
     timeline.paused = true;
     seek(timeline, ticks, (frame * 100 + 3) / 6);   // round(frame * 1000 / 60)
+    ++timeline.steps;
 }
 
 void toggle_pause(Timeline& timeline, Uint32 ticks)

@@ -18,6 +18,7 @@ struct Timeline {
     bool has_loop_start = false, has_loop_end = false;
     Uint32 loop_start_ms = 0, loop_end_ms = 0;
     unsigned jumps = 0;   // counts the moves that are not plain playing: seeks, steps, returns to the loop start
+    unsigned steps = 0;   // counts the steps among them
 };
 
 // Playing (or paused) from at_ms, clamped to the show's length, as of clock reading ticks.
