@@ -240,13 +240,13 @@ static std::vector<int16_t> decode_wav(int fd, int device_rate, int device_chann
             close(fd);
         return {};
     }
-    SDL_AudioSpec spec{};
+    SDL_AudioSpec wav_format{};
     Uint8* wave = nullptr;
     Uint32 bytes = 0;
     SDL_AudioCVT convert{};
     std::vector<int16_t> samples;
-    if (SDL_LoadWAV_RW(source, 1, &spec, &wave, &bytes) &&
-        SDL_BuildAudioCVT(&convert, spec.format, spec.channels, spec.freq, AUDIO_S16SYS,
+    if (SDL_LoadWAV_RW(source, 1, &wav_format, &wave, &bytes) &&
+        SDL_BuildAudioCVT(&convert, wav_format.format, wav_format.channels, wav_format.freq, AUDIO_S16SYS,
                           static_cast<Uint8>(device_channels), device_rate) >= 0) {
         std::vector<Uint8> buffer(static_cast<size_t>(bytes) * std::max(convert.len_mult, 1));
         std::copy(wave, wave + bytes, buffer.begin());
