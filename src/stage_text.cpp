@@ -10,8 +10,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "display_config.h"
-
 size_t stage_index(const char* name)
 {
     size_t index = 0;
@@ -20,7 +18,7 @@ size_t stage_index(const char* name)
     return index;
 }
 
-std::vector<StageLiteral> configuration_literals()
+std::vector<StageLiteral> configuration_literals(int sample_width, int sample_height, float display_scale)
 {
     char scale[64];
     snprintf(scale, sizeof scale, "vec2(%f,%f)", static_cast<double>(display_scale),

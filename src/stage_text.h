@@ -20,8 +20,9 @@ struct StageLiteral {
     std::string value;
 };
 
-// This build's literals: SAMPLE_SIZE, FILTER_DIRECTION_TEST and DISPLAY_SCALE.
-std::vector<StageLiteral> configuration_literals();
+// A display configuration's literals: SAMPLE_SIZE and FILTER_DIRECTION_TEST from its sample buffer's size,
+// DISPLAY_SCALE from its display scale.
+std::vector<StageLiteral> configuration_literals(int sample_width, int sample_height, float display_scale);
 
 // A stage as the GL gets it, or why it cannot be made.
 struct StageText {

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Packs everything a GPU machine without a package registry needs to render and time the show into one archive,
-# build-gpu/velquorin-gpu.tar.xz: the demo and the benchmark of each display configuration (release builds),
+# build-gpu/velquorin-gpu.tar.xz: the demo and the benchmark of each display configuration (one release build),
 # the controlled clock, the capture tool, the music, compare_frames, an X server with GLX and its keymap compiler
 # and data, Mesa's software renderer for that server (and as the fallback client), and every shared library they
 # load except glibc's own. bench/gpu/run.sh unpacks and runs it. Usage: bench/gpu/pack.sh
@@ -16,22 +16,25 @@ fail() { echo "pack: $*"; exit 1; }
 
 scripts/install-deps.sh
 
-# Release builds, only the targets that travel; the default configuration also builds the tools and the music.
-for display in 960x600 1920x1200 1280x720; do
-    cmake -S . -B "$out/$display" -DCMAKE_BUILD_TYPE=Release -DDEMO_TESTS=OFF -DDEMO_DISPLAY="$display" >/dev/null
-    targets=(demo demo_bench)
-    [ "$display" = 960x600 ] && targets+=(vclock capture compare_frames soundtrack)
-    cmake --build "$out/$display" -j2 --target "${targets[@]}" >/dev/null || fail "the $display build failed"
-done
+# One release build, only the targets that travel: every configuration's demo and benchmark, the tools and the
+# music.
+build=$out/build
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DDEMO_TESTS=OFF >/dev/null
+cmake --build "$build" -j2 --target demo demo-1920x1200 demo-1280x720 demo_bench demo_bench-1920x1200 \
+    demo_bench-1280x720 vclock capture compare_frames soundtrack >/dev/null || fail "the release build failed"
 
+# In the bundle each configuration keeps its own folder, with its programs under their plain names.
 rm -rf "$out/stage"
 mkdir -p "$stage"/{bin,lib/dri,share/X11,tools}
 for display in 960x600 1920x1200 1280x720; do
+    suffix=-$display
+    [ "$display" = 960x600 ] && suffix=
     mkdir -p "$stage/$display"
-    cp "$out/$display/demo" "$out/$display/bench/demo_bench" "$stage/$display/"
+    cp "$build/demo$suffix" "$stage/$display/demo"
+    cp "$build/bench/demo_bench$suffix" "$stage/$display/demo_bench"
 done
-cp "$out/960x600/Tarnhollow_4.mp3" "$stage/960x600/"
-cp "$out/960x600/capture" "$out/960x600/libvclock.so" "$out/960x600/bench/compare_frames" "$stage/tools/"
+cp "$build/Tarnhollow_4.mp3" "$stage/960x600/"
+cp "$build/capture" "$build/libvclock.so" "$build/bench/compare_frames" "$stage/tools/"
 cp "$(command -v Xvfb)" "$(command -v xkbcomp)" "$stage/bin/"
 cp -r /usr/share/X11/xkb "$stage/share/X11/"
 # Mesa: the DRI driver that gives Xvfb its GLX (and clients llvmpipe), its GL API library, glvnd's vendor

@@ -4,11 +4,16 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
+#include "drawables.h"
 #include "frame8.h"
+#include "letters.h"
 #include "program_run.h"
+#include "scene_model.h"
 
 namespace {
 
@@ -180,6 +185,84 @@ TEST_F(DemoRun, FirstFrameShowsTheSceneOnGrey)
     EXPECT_GT(title_band_dark_share(frame), 0.02) << "expected over 2% black pixels (the title) in the middle band";
     EXPECT_GT(share_near(frame, 143, 0, 0, 8), 0.001) << "expected ring pixels (0.6, 0, 0) * 238";
     EXPECT_GT(share_near(frame, 71, 167, 71, 8), 0.01) << "expected helix pixels (0.3, 0.7, 0.3) * 238";
+}
+
+// Every display configuration is a program of its own. Each, under the controlled clock, draws its frame at 0.5 s
+// at its own size with the ring where the model puts it. The full-screen ones show each filtered pixel as a 2 x 2
+// block, and the 1920 x 1200 one, whose sample buffer is the window's, shows exactly the window's frame doubled.
+TEST_F(DemoRun, EveryConfigurationDrawsTheModelsFrameAtItsOwnSize)
+{
+    const struct {
+        const char* binary;
+        int width, height, filtered_width, filtered_height;
+    } configurations[] = {{DEMO_BINARY, 960, 600, 960, 600},
+                          {DEMO_1920X1200_BINARY, 1920, 1200, 960, 600},
+                          {DEMO_1280X720_BINARY, 1280, 720, 640, 360}};
+    const float t = 0.5f;
+    std::vector<model::Particle> others;   // every particle but the ring's
+    for (int k = 0; k < 500; ++k)
+        others.push_back(model::helix(k, t));
+    for (int k = 0; k < 200; ++k)
+        others.push_back(model::cloud(k, t));
+    for (const GlyphPoint& cell : numerify(title_text))
+        others.push_back(model::title({0.03 * cell(0, 0), 0.03 * cell(1, 0), 0.0}, t));
+
+    std::vector<Frame8> shown;
+    for (const auto& c : configurations) {
+        SCOPED_TRACE(c.binary);
+        const RunResult result = run_demo({"VCLOCK_TIMES=500", "VCLOCK_GRAB=" + dir / "f.ppm", "VCLOCK_GRAB_FRAMES=1",
+                                           "VCLOCK_EVENTS=2:escape"},
+                                          {}, c.binary);
+        ASSERT_TRUE(result.exited && result.status == 0) << describe(result) << "\n" << result.output;
+        const std::vector<Frame8> frames = read_grabbed_frames(dir / "f.ppm");
+        ASSERT_EQ(frames.size(), 1u) << "expected the frame at 500 ms";
+        const Frame8& frame = frames[0];
+        ASSERT_EQ(frame.width, c.width) << "expected the configuration's video mode";
+        ASSERT_EQ(frame.height, c.height);
+        shown.push_back(frame);
+
+        const int block = c.width / c.filtered_width;   // window pixels per filtered pixel along each axis
+        long off_block = 0;
+        for (int y = 0; y < c.height; ++y)
+            for (int x = 0; x < c.width; ++x)
+                off_block += !std::equal(frame.at(x, y), frame.at(x, y) + 3, frame.at(x - x % block, y - y % block));
+        EXPECT_EQ(off_block, 0) << "every pixel should equal its " << block << " x " << block << " block's first";
+
+        // Window pixels (top row first) and reach of the model's particles in this window's scale; a ring probe
+        // counts only where no other particle, widened by the filter's 2 filtered pixels and one of slack, comes.
+        auto window_x = [&](const model::Particle& p) { return model::pixel_x((p.pos1.x + p.pos2.x) / 2, c.width); };
+        auto window_y = [&](const model::Particle& p) {
+            return c.height - model::pixel_y((p.pos1.y + p.pos2.y) / 2, c.height);
+        };
+        const double per_unit = std::max(c.width / 2 / 1.6, c.height / 2.0);
+        auto reach = [&](const model::Particle& p) {
+            return p.size * (1.0 - std::min(p.pos1.z, p.pos2.z)) * per_unit + 3.0 * block;
+        };
+        auto clear_of_others = [&](double x, double y) {
+            return std::none_of(others.begin(), others.end(), [&](const model::Particle& q) {
+                return std::hypot(x - window_x(q), y - window_y(q)) < reach(q);
+            });
+        };
+        int ring_probes = 0;
+        for (int k = 0; k < 500; k += 10) {
+            const model::Particle ring = model::ring(k, t);
+            const int x = static_cast<int>(window_x(ring)), y = static_cast<int>(window_y(ring));
+            if (x < 0 || y < 0 || x >= c.width || y >= c.height || !clear_of_others(x + 0.5, y + 0.5))
+                continue;
+            ++ring_probes;
+            const unsigned char* p = frame.at(x, y);
+            EXPECT_TRUE(p[0] - p[1] > 76 && p[1] < 89 && p[2] < 89)
+                << "(" << x << ", " << y << ") under ring particle " << k << ": expected dark red, got " << int(p[0])
+                << "," << int(p[1]) << "," << int(p[2]);
+        }
+        EXPECT_GE(ring_probes, 10) << "ring particles clear of the other scenes";
+    }
+    ASSERT_EQ(shown.size(), 3u);
+    Frame8 halved{960, 600, {}, 0, 0};
+    for (int y = 0; y < 600; ++y)
+        for (int x = 0; x < 960; ++x)
+            halved.rgb.insert(halved.rgb.end(), shown[1].at(2 * x, 2 * y), shown[1].at(2 * x, 2 * y) + 3);
+    EXPECT_EQ(first_difference(shown[0], halved), "") << "1920 x 1200 halved against the window's frame";
 }
 
 // With the music file present and the disk audio driver, the sound that SDL writes is not silence; without

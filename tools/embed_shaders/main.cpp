@@ -1,6 +1,8 @@
-// embed_shaders: writes the C++ file of the GLSL stages as string constants, with this build's literals.
-// Usage: embed_shaders SHADER_DIR OUTPUT. Run by the build before anything that includes the stages is compiled.
+// embed_shaders: writes the C++ file of the GLSL stages as string constants, with one display configuration's
+// literals. Usage: embed_shaders SHADER_DIR OUTPUT SAMPLE_WIDTH SAMPLE_HEIGHT DISPLAY_SCALE. Run by the build, once
+// per configuration, before anything that includes the stages is compiled.
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -9,15 +11,26 @@
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        printf("usage: embed_shaders SHADER_DIR OUTPUT\n");
+    const char usage[] = "usage: embed_shaders SHADER_DIR OUTPUT SAMPLE_WIDTH SAMPLE_HEIGHT DISPLAY_SCALE";
+    if (argc != 6) {
+        printf("%s\n", usage);
         return 2;
     }
     const std::string directory = argv[1], output = argv[2];
+    char *width_end = nullptr, *height_end = nullptr, *scale_end = nullptr;
+    const long sample_width = strtol(argv[3], &width_end, 10);
+    const long sample_height = strtol(argv[4], &height_end, 10);
+    const float display_scale = strtof(argv[5], &scale_end);
+    if (*width_end != '\0' || *height_end != '\0' || *scale_end != '\0' || sample_width <= 0 || sample_height <= 0 ||
+        sample_width > 65536 || sample_height > 65536 || !(display_scale > 0)) {
+        printf("embed_shaders: bad sizes '%s' '%s' '%s'\n%s\n", argv[3], argv[4], argv[5], usage);
+        return 2;
+    }
 
     std::string out = "// Generated from shaders/*.glsl at build time; edit those files instead.\n";
     out += "#include \"shaders.h\"\n\n";
-    const std::vector<StageLiteral> literals = configuration_literals();
+    const std::vector<StageLiteral> literals =
+        configuration_literals(static_cast<int>(sample_width), static_cast<int>(sample_height), display_scale);
     for (const char* name : stage_names) {
         const StageText stage = load_stage(directory, name, literals);
         if (!stage.problem.empty()) {
