@@ -210,9 +210,9 @@ TEST_F(DemoRun, EveryConfigurationDrawsTheModelsFrameAtItsOwnSize)
     std::vector<Frame8> shown;
     for (const auto& c : configurations) {
         SCOPED_TRACE(c.binary);
-        const RunResult result = run_demo({"VCLOCK_TIMES=500", "VCLOCK_GRAB=" + dir / "f.ppm", "VCLOCK_GRAB_FRAMES=1",
-                                           "VCLOCK_EVENTS=2:escape"},
-                                          {}, c.binary);
+        const RunResult result = run_demo(
+            {"VCLOCK_TIMES=500", "VCLOCK_GRAB=" + dir / "f.ppm", "VCLOCK_GRAB_FRAMES=1", "VCLOCK_EVENTS=2:escape"}, {},
+            c.binary);
         ASSERT_TRUE(result.exited && result.status == 0) << describe(result) << "\n" << result.output;
         const std::vector<Frame8> frames = read_grabbed_frames(dir / "f.ppm");
         ASSERT_EQ(frames.size(), 1u) << "expected the frame at 500 ms";
