@@ -194,12 +194,12 @@ TEST_F(DemoRun, EveryConfigurationDrawsTheModelsFrameAtItsOwnSize)
 {
     const struct {
         const char* binary;
-        int width, height, filtered_width, filtered_height;
-    } configurations[] = {{DEMO_BINARY, 960, 600, 960, 600},
-                          {DEMO_1920X1200_BINARY, 1920, 1200, 960, 600},
-                          {DEMO_1280X720_BINARY, 1280, 720, 640, 360}};
+        int width, height, filtered_width;
+    } configurations[] = {
+        {DEMO_BINARY, 960, 600, 960}, {DEMO_1920X1200_BINARY, 1920, 1200, 960}, {DEMO_1280X720_BINARY, 1280, 720, 640}};
     const float t = 0.5f;
     std::vector<model::Particle> others;   // every particle but the ring's
+    others.reserve(800);
     for (int k = 0; k < 500; ++k)
         others.push_back(model::helix(k, t));
     for (int k = 0; k < 200; ++k)
@@ -234,7 +234,7 @@ TEST_F(DemoRun, EveryConfigurationDrawsTheModelsFrameAtItsOwnSize)
         auto window_y = [&](const model::Particle& p) {
             return c.height - model::pixel_y((p.pos1.y + p.pos2.y) / 2, c.height);
         };
-        const double per_unit = std::max(c.width / 2 / 1.6, c.height / 2.0);
+        const double per_unit = std::max(c.width / 3.2, c.height / 2.0);   // screen units: x is stretched by 1.6
         auto reach = [&](const model::Particle& p) {
             return p.size * (1.0 - std::min(p.pos1.z, p.pos2.z)) * per_unit + 3.0 * block;
         };
