@@ -230,6 +230,8 @@ TEST_F(CaptureTool, WrongArgumentsAreRefusedWithoutWritingFiles)
         {{"--from", "5", "--to", "4", "-o", out}, "must end after it starts"},
         {{"--from", "abc", "-o", out}, "--from must be a number of seconds"},
         {{"-o"}, "-o needs a value"},
+        {{"--config", "800x600", "--still", "1"}, "--config must be 960x600, 1920x1200 or 1280x720, not '800x600'"},
+        {{"--config", "1280x720", "--demo", dir / "demo", "--still", "1"}, "give --config or --demo, not both"},
         {{}, "nothing to do"},
     };
     for (const Case& c : cases) {
@@ -327,6 +329,11 @@ TEST_F(CaptureTool, FailuresAndOddPlacesEndCleanly)
             {"capture: ffmpeg stopped taking frames; it said:", "No space left on device"}, {{"ffmpeg", full_disk}}},
         // capture, demo and libvclock.so in a folder whose name LD_PRELOAD would split.
         {"My Apps: 'quoted' \"too\"", {"--still", "3=@/s.png"}, 0, {"still @/s.png: t = 3.000 s"}},
+        // --config runs the demo of that name next to capture: the build's, and none beside a copy.
+        {"config-1280x720", words("--config 1280x720 --from 20 --duration 0.1 --fps 10 -o @/x.mp4"), 0,
+            {"video @/x.mp4: 1 frames at 10 fps from 20.000 s to 20.100 s, 1280x720"}},
+        {"copied without demo-1920x1200", words("--config 1920x1200 --still 3"), 1,
+            {"no demo binary at '@/demo-1920x1200'"}},
         {"unwritable-output", words("--from 20 --duration 0.2 --fps 10 -o /proc/x.mp4"), 2,
             {"capture: cannot write --output /proc/x.mp4: no file can be made in the folder /proc"}},
         {"unwritable-still", {"--still", "3=/proc/x.png"}, 2,

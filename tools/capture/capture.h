@@ -30,6 +30,7 @@ struct Options {
     int crf = 18;
     std::vector<Still> stills;
     std::string stills_dir = ".";
+    std::string demo_program = "demo";   // the demo next to this tool, by --config, unless --demo names one
     std::string demo, vclock, ffmpeg = "ffmpeg", workdir, display, log;
     bool quiet = false;
 };

@@ -30,7 +30,7 @@ int main(int argc, char** argv)
     // Everything that can be missing is looked for before anything starts.
     const std::string here = own_directory();
     if (options.demo.empty())
-        options.demo = here + "/demo";
+        options.demo = here + "/" + options.demo_program;
     if (access(options.demo.c_str(), X_OK) != 0 || is_directory(options.demo))
         die(1, "no demo binary at '%s' (build it, or name it with --demo PATH)", options.demo.c_str());
     options.demo = absolute(options.demo);

@@ -23,8 +23,9 @@ void usage(FILE* to)
           "                          a PNG still of the frame at that time (repeatable; without a file name\n"
           "                          it is DIR/still-SSS.mmm.png)\n"
           "      --stills-dir DIR    where unnamed stills go (default: the current directory)\n"
-          "      --demo PATH         the demo binary, of any display configuration (default: the demo next to\n"
-          "                          this tool)\n"
+          "      --config WxH        the display configuration: 960x600 (default), 1920x1200 or 1280x720; its demo\n"
+          "                          next to this tool (demo, demo-1920x1200, demo-1280x720) is recorded\n"
+          "      --demo PATH         another demo binary, instead of --config\n"
           "      --workdir DIR       the demo's working directory, where it finds Tarnhollow_4.mp3 (default:\n"
           "                          the directory of the demo binary)\n"
           "      --display NAME      X display (default: $DISPLAY; when none is set a private Xvfb is started)\n"
@@ -63,6 +64,16 @@ double parse_seconds(const std::string& text, const char* what)
     return value;
 }
 
+// The demo program of a display configuration, the name it has next to this tool; "" for no configuration.
+std::string demo_program_of(const std::string& config)
+{
+    if (config == "960x600")
+        return "demo";
+    if (config == "1920x1200" || config == "1280x720")
+        return "demo-" + config;
+    return "";
+}
+
 std::string still_name(int64_t ms)
 {
     char name[64];
@@ -82,6 +93,7 @@ Options parse_arguments(int argc, char** argv)
 {
     Options options;
     std::vector<std::string> still_texts;
+    bool config_given = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         auto value = [&]() -> std::string {
@@ -125,6 +137,12 @@ Options parse_arguments(int argc, char** argv)
             still_texts.push_back(value());
         } else if (argument == "--stills-dir") {
             options.stills_dir = value();
+        } else if (argument == "--config") {
+            const std::string config = value();
+            options.demo_program = demo_program_of(config);
+            if (options.demo_program.empty())
+                bad_arguments("--config must be 960x600, 1920x1200 or 1280x720, not '%s'", config.c_str());
+            config_given = true;
         } else if (argument == "--demo") {
             options.demo = value();
         } else if (argument == "--workdir") {
@@ -144,6 +162,8 @@ Options parse_arguments(int argc, char** argv)
         }
     }
 
+    if (config_given && !options.demo.empty())
+        bad_arguments("give --config or --demo, not both");
     if (options.to_given && options.duration_given)
         bad_arguments("give --to or --duration, not both");
     if (options.duration_given) {
