@@ -2,6 +2,7 @@
 # Packaging test: cpack makes the .deb and the .tar.gz; the .deb is unpacked and its files, dependencies,
 # lintian verdict and desktop entry checked; the show is run from both unpacked trees, from an unrelated
 # folder, under the controlled clock: it must show its frames, play its music and hand back its exit status.
+# On private screens of two sizes the launcher must pick the display configuration its options call for.
 # Usage: package_test.sh BUILD_DIR VCLOCK_LIBRARY DEMO_BINARY WITH_PREVIEW(0|1) PROGRAM_DIR; needs DISPLAY.
 # PROGRAM_DIR is the programs' folder under the prefix, lib/<multiarch>/velquorin.
 set -uo pipefail
@@ -12,8 +13,10 @@ for tool in cpack dpkg-deb dpkg-shlibdeps lintian desktop-file-validate od; do
 done
 [ -n "${DISPLAY:-}" ] || { echo "no DISPLAY: the unpacked show needs an X display"; exit 1; }
 
+# shellcheck source-path=SCRIPTDIR/../.. source=scripts/xvfb.sh
+source "$(dirname "$(readlink -f "$0")")/../../scripts/xvfb.sh"   # start_xvfb, at_exit
 work=$(mktemp -d "${TMPDIR:-/tmp}/package-test-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+at_exit "rm -rf '$work'"
 failures=0
 fail() {
     echo "FAIL: $*"
@@ -31,12 +34,12 @@ archive=$(ls "$work"/packages/velquorin-*.tar.gz 2>/dev/null)
 [ -f "$deb" ] && [ -f "$archive" ] || { ls -l "$work/packages"; echo "FAIL: expected one .deb and one .tar.gz"; exit 1; }
 echo "packages: $(du -k "$deb" | cut -f1) KiB ${deb##*/}, $(du -k "$archive" | cut -f1) KiB ${archive##*/}"
 
-# Exactly these files, under /usr.
+# Exactly these files, under /usr (in the archive under its own folder), a program per display configuration.
 commands="velquorin velquorin-capture velquorin-flash"
-programs="capture demo flash"
+programs="capture demo demo-1920x1200 demo-1280x720 flash"
 if [ "$with_preview" = 1 ]; then
     commands="$commands velquorin-preview"
-    programs="$programs preview"
+    programs="$programs preview preview-1920x1200 preview-1280x720"
 fi
 expected=$(
     for command in $commands; do
@@ -50,13 +53,22 @@ expected=$(
     echo usr/share/icons/hicolor/128x128/apps/velquorin.png
     for doc in README.md LICENSE copyright changelog.gz; do echo "usr/share/doc/velquorin/$doc"; done
 )
+# check_files NAME FOLDER PREFIX: the files in FOLDER, each named under PREFIX, are exactly the expected ones.
+check_files() {
+    local actual
+    actual=$(cd "$2" && find . ! -type d | sed "s|^\./|$3|" | sort)
+    if [ "$actual" != "$(sort <<<"$expected")" ]; then
+        fail "the $1's files differ from the expected list (< expected, > in the package):"
+        diff <(sort <<<"$expected") <(echo "$actual")
+    fi
+}
 root=$work/root
 dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x could not unpack the .deb"
-actual=$(cd "$root" && find . ! -type d | sed 's|^\./||' | sort)
-if [ "$actual" != "$(sort <<<"$expected")" ]; then
-    fail "the .deb's files differ from the expected list (< expected, > in the package):"
-    diff <(sort <<<"$expected") <(echo "$actual")
-fi
+check_files .deb "$root" ""
+mkdir -p "$work/unpacked"
+tar -xzf "$archive" -C "$work/unpacked" || fail "tar could not unpack the archive"
+unpacked=$(ls -d "$work"/unpacked/velquorin-*)
+check_files .tar.gz "$unpacked" usr/
 # Modes in both, whatever the umask: folders and programs (not the clock library) 0755, links, the rest 0644.
 modes=$({ dpkg-deb -c "$deb"; tar -tvzf "$archive"; } | awk -v programs="/$program_dir/" '{
     want = $1 ~ /^d/ ? "drwxr-xr-x" : $1 ~ /^l/ ? "lrwxrwxrwx" : "-rw-r--r--"
@@ -71,7 +83,7 @@ done
 # Dependencies computed from the binaries: the libraries the show and the tools link.
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for library in libc6 libsdl1.2debian libsdl-mixer1.2 libx11-6; do
+for library in x11-utils libc6 libsdl1.2debian libsdl-mixer1.2 libx11-6; do
     grep -Eq "(^|, )$library( |,|$)" <<<"$depends" || fail "Depends names no $library"
 done
 
@@ -80,7 +92,10 @@ lintian --fail-on error --tag-display-limit 0 "$deb" >"$work/lintian.txt" 2>&1 |
 echo "lintian:"
 sed 's/^/  /' "$work/lintian.txt"
 
-desktop-file-validate "$root/usr/share/applications/velquorin.desktop" || fail "the desktop entry is not valid"
+entry=$root/usr/share/applications/velquorin.desktop
+desktop-file-validate "$entry" || fail "the desktop entry is not valid"
+grep -A3 -x '\[Desktop Action fullscreen\]' "$entry" | grep -qx 'Exec=velquorin --fullscreen' ||
+    fail "the desktop entry has no full-screen action"
 
 # The highest sample (absolute value) of the WAV file $1 in the second $2 of its audio.
 peak_in_second() {
@@ -148,9 +163,46 @@ if [ "$with_preview" = 1 ]; then
 fi
 
 # The archive, unpacked elsewhere, runs the same way.
-mkdir -p "$work/unpacked"
-tar -xzf "$archive" -C "$work/unpacked" || fail "tar could not unpack the archive"
-run_show "$(ls -d "$work"/unpacked/velquorin-*)/bin/velquorin" ".tar.gz"
+run_show "$unpacked/bin/velquorin" ".tar.gz"
+
+# The configuration the launcher picks, a row each: the tree and command, the screen ("none": no DISPLAY), the
+# arguments, the status, frame 0's size ("none": no program drew) and the first line printed.
+declare -A screens=([none]="")
+outer_display=$DISPLAY
+for screen in 1920x1080 1920x1200; do
+    start_xvfb "${screen}x24" || exit 1
+    screens[$screen]=$DISPLAY
+done
+export DISPLAY=$outer_display
+rows="deb    velquorin         1920x1080 --config 1280x720|0|1280x720|
+deb    velquorin         1920x1080 --fullscreen|0|1280x720|
+deb    velquorin         1920x1200 --fullscreen|0|1920x1200|
+deb    velquorin         1920x1200 --config 1280x720|0|1280x720|
+tar.gz velquorin         1920x1080 --fullscreen|0|1280x720|
+deb    velquorin         1920x1200 --config 1x1|2|none|velquorin: --config must be 960x600, 1920x1200 or 1280x720, not '1x1'
+deb    velquorin         1920x1200 --fullscreen --config 960x600|2|none|velquorin: one option at most, not --fullscreen and --config
+deb    velquorin         none      --fullscreen|1|none|velquorin: cannot read the screen's size (no DISPLAY); playing 1920x1200"
+[ "$with_preview" = 0 ] || rows+=$'\n'"deb    velquorin-preview 1920x1200 --config 1280x720|0|1280x720|"
+while IFS='|' read -r run status size line; do
+    read -r tree command screen arguments <<<"$run"
+    launcher=$root/usr/bin/$command what="$tree on $screen: $command $arguments"
+    [ "$tree" = deb ] || launcher=$unpacked/bin/$command
+    frame=$work/pick.ppm && rm -f "$frame"
+    # shellcheck disable=SC2086 # the arguments are words
+    (cd "$work" && timeout -k 10 60 env DISPLAY="${screens[$screen]}" LD_PRELOAD="$vclock" SDL_AUDIODRIVER=dummy \
+        VCLOCK_STEP=34000 VCLOCK_EVENTS=1:quit VCLOCK_GRAB="$frame" VCLOCK_GRAB_FRAMES=0 \
+        "$launcher" $arguments >"$work/pick.txt" 2>&1)
+    actual=$?
+    drawn=none
+    [ -s "$frame" ] && drawn=$(head -n 3 "$frame" | tail -n 1 | tr ' ' x)
+    echo "$what: status $actual, frame 0 $drawn; $(head -n 1 "$work/pick.txt")"
+    if [ "$actual" != "$status" ] || [ "$drawn" != "$size" ]; then
+        fail "$what: expected status $status and frame 0 $size"
+    fi
+    [ -z "$line" ] || [ "$(head -n 1 "$work/pick.txt")" = "$line" ] || fail "$what: expected '$line'"
+    [ "$status" != 2 ] || sed -n 2p "$work/pick.txt" | grep -q "^usage: $command " ||
+        fail "$what: expected the usage after the line"
+done <<<"$rows"
 
 [ $failures -eq 0 ] && echo "packages made, unpacked and run: all checks passed"
 exit $((failures > 0))
