@@ -87,8 +87,9 @@ for library in x11-utils libc6 libsdl1.2debian libsdl-mixer1.2 libx11-6; do
     grep -Eq "(^|, )$library( |,|$)" <<<"$depends" || fail "Depends names no $library"
 done
 
-# Lintian: no errors; what else it says is shown.
-lintian --fail-on error --tag-display-limit 0 "$deb" >"$work/lintian.txt" 2>&1 || fail "lintian reports errors"
+# Lintian: no errors or warnings; what else it says is shown.
+lintian --fail-on error,warning --tag-display-limit 0 "$deb" >"$work/lintian.txt" 2>&1 ||
+    fail "lintian reports errors or warnings"
 echo "lintian:"
 sed 's/^/  /' "$work/lintian.txt"
 
