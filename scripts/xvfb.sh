@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced: start_xvfb starts a private Xvfb on a free display, waits until it answers and exports DISPLAY.
 # Each server is stopped when the calling shell exits; a script may start several (start_xvfb SCREEN, e.g.
 # 1920x1080x24, for another screen size) and switch between them through DISPLAY. Scripts that need clean-up of
