@@ -167,7 +167,7 @@ fi
 run_show "$unpacked/bin/velquorin" ".tar.gz"
 
 # The configuration the launcher picks, a row each: the tree and command, the screen ("none": no DISPLAY), the
-# arguments, the status, frame 0's size ("none": no program drew) and the first line printed.
+# arguments, the status, frame 0's size ("none": no program drew) and the first line printed (or none).
 declare -A screens=([none]="")
 outer_display=$DISPLAY
 for screen in 1920x1080 1920x1200; do
@@ -183,7 +183,8 @@ tar.gz velquorin         1920x1080 --fullscreen|0|1280x720|
 deb    velquorin         1920x1200 --config 1x1|2|none|velquorin: --config must be 960x600, 1920x1200 or 1280x720, not '1x1'
 deb    velquorin         1920x1200 --fullscreen --config 960x600|2|none|velquorin: one option at most, not --fullscreen and --config
 deb    velquorin         none      --fullscreen|1|none|velquorin: cannot read the screen's size (no DISPLAY); playing 1920x1200"
-[ "$with_preview" = 0 ] || rows+=$'\n'"deb    velquorin-preview 1920x1200 --config 1280x720|0|1280x720|"
+[ "$with_preview" = 0 ] || rows+=$'\n'"deb    velquorin-preview 1920x1200 --config 1280x720|0|1280x720|preview: \
+the embedded stages are shown; --shaders DIR watches a folder of stage files"
 while IFS='|' read -r run status size line; do
     read -r tree command screen arguments <<<"$run"
     launcher=$root/usr/bin/$command what="$tree on $screen: $command $arguments"
@@ -193,14 +194,11 @@ while IFS='|' read -r run status size line; do
     (cd "$work" && timeout -k 10 60 env DISPLAY="${screens[$screen]}" LD_PRELOAD="$vclock" SDL_AUDIODRIVER=dummy \
         VCLOCK_STEP=34000 VCLOCK_EVENTS=1:quit VCLOCK_GRAB="$frame" VCLOCK_GRAB_FRAMES=0 \
         "$launcher" $arguments >"$work/pick.txt" 2>&1)
-    actual=$?
-    drawn=none
+    actual=$? drawn=none
     [ -s "$frame" ] && drawn=$(head -n 3 "$frame" | tail -n 1 | tr ' ' x)
     echo "$what: status $actual, frame 0 $drawn; $(head -n 1 "$work/pick.txt")"
-    if [ "$actual" != "$status" ] || [ "$drawn" != "$size" ]; then
-        fail "$what: expected status $status and frame 0 $size"
-    fi
-    [ -z "$line" ] || [ "$(head -n 1 "$work/pick.txt")" = "$line" ] || fail "$what: expected '$line'"
+    [ "$actual|$drawn|$(head -n 1 "$work/pick.txt")" = "$status|$size|$line" ] ||
+        fail "$what: expected status $status, frame 0 $size and the line '$line'"
     [ "$status" != 2 ] || sed -n 2p "$work/pick.txt" | grep -q "^usage: $command " ||
         fail "$what: expected the usage after the line"
 done <<<"$rows"
