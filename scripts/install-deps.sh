@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
     build-essential cmake pkg-config          # toolchain
     libsdl1.2-dev libsdl-mixer1.2-dev libgl-dev   # the demo
-    libmpg123-dev                             # the demo's music file check
+    libmpg123-dev libsndfile1-dev libsamplerate0-dev   # the demo's music: decoding MPEG audio and WAV
     libmp3lame-dev                            # the soundtrack's encoder
     googletest libgtest-dev                   # unit and GL tests
     glslang-tools                             # the reference GLSL compiler, for the stage checks

@@ -1,16 +1,21 @@
-// The music: opening the audio device, checking and loading the track, playing it in a loop.
+// The music: opening the audio device, checking and decoding the track, playing it in a loop.
 #include "soundtrack.h"
 
 #include <SDL/SDL.h>
 #include <SDL/SDL_mixer.h>
 #include <fcntl.h>
 #include <mpg123.h>
+#include <samplerate.h>
+#include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <future>
+#include <system_error>
 
 // The loader's MP3 decoder keeps one decoded frame in a buffer of this many bytes and converts it there, in
 // place, to the device's format (16-bit samples), channels and rate. The bound was found with valgrind on a
@@ -153,53 +158,9 @@ std::string mp3_file_problem(const char* path, int device_rate, int device_chann
     return file.problem;
 }
 
-Mix_Music* load_music_file(MusicFile& file)
-{
-    const int fd = file.fd;
-    file.fd = -1;
-    FILE* stream = fd < 0 ? nullptr : fdopen(fd, "rb");
-    if (!stream) {
-        if (fd >= 0)
-            close(fd);
-        return nullptr;
-    }
-    // The loader as Mix_LoadMUS runs it for a name ending in .mp3 (or .wav), on the descriptor that was judged.
-    SDL_RWops* source = SDL_RWFromFP(stream, SDL_TRUE);
-    if (!source) {
-        fclose(stream);
-        return nullptr;
-    }
-    return Mix_LoadMUSType_RW(source, file.type, SDL_TRUE);
-}
-
-// Opens the judged file for the open audio device; a refusal prints the demo's line and gives fd -1.
-static MusicFile judged_music_file()
-{
-    int device_rate = 0, device_channels = 0;
-    Uint16 device_format = 0;
-    Mix_QuerySpec(&device_rate, &device_format, &device_channels);
-    MusicFile file = open_music_file(music_file, device_rate, device_channels);
-    if (!file.problem.empty())
-        printf("Mix_LoadMUS() failed: %s %s\n", music_file, file.problem.c_str());
-    return file;
-}
-
-Mix_Music* load_music()
-{
-    // The loader plays an empty file, a directory, noise or another format under this name as silence without
-    // a word, and overruns a buffer on a stream of too low a rate: such files are refused here.
-    MusicFile file = judged_music_file();
-    if (!file.problem.empty())
-        return nullptr;
-    Mix_Music* music = load_music_file(file);
-    if (!music)
-        printf("Mix_LoadMUS() failed\n");
-    return music;
-}
-
-// An MPEG stream decoded whole by one decoder told the output format: it resamples and mixes channels itself,
-// frame by frame, so a stream that changes format midway still comes out at the device's. As the loader's decoder,
-// it plays the info frame's and the encoder's padding as they are.
+// An MPEG stream decoded by one decoder told the output format: it resamples and mixes channels itself, frame by
+// frame, so a stream that changes format midway still comes out at the device's. As the mixer's own MP3 player
+// did, it plays the info frame's and the encoder's padding as they are.
 static std::vector<int16_t> decode_mpeg(int fd, long device_rate, int device_channels)
 {
     std::vector<int16_t> samples;
@@ -210,15 +171,17 @@ static std::vector<int16_t> decode_mpeg(int fd, long device_rate, int device_cha
     mpg123_param(decoder, MPG123_REMOVE_FLAGS, MPG123_GAPLESS, 0);
     mpg123_param(decoder, MPG123_RESYNC_LIMIT, -1, 0);
     mpg123_format_none(decoder);
+    const size_t limit = static_cast<size_t>(decoded_seconds_limit * static_cast<double>(device_rate)) *
+                         static_cast<size_t>(device_channels);
     if (mpg123_format(decoder, device_rate, device_channels == 1 ? MPG123_MONO : MPG123_STEREO, MPG123_ENC_SIGNED_16) ==
             MPG123_OK &&
         mpg123_open_fd(decoder, fd) == MPG123_OK) {
         std::vector<unsigned char> block(1 << 16);
-        for (;;) {
+        while (samples.size() < limit) {
             size_t bytes = 0;
             const int status = mpg123_read(decoder, block.data(), block.size(), &bytes);
             const auto* decoded = reinterpret_cast<const int16_t*>(block.data());
-            samples.insert(samples.end(), decoded, decoded + bytes / 2);
+            samples.insert(samples.end(), decoded, decoded + std::min(bytes / 2, limit - samples.size()));
             if (status != MPG123_OK && status != MPG123_NEW_FORMAT)
                 break;
         }
@@ -228,62 +191,215 @@ static std::vector<int16_t> decode_mpeg(int fd, long device_rate, int device_cha
     return samples;
 }
 
-// A RIFF/WAVE file converted as the loader's WAV player converts it; takes over fd.
-static std::vector<int16_t> decode_wav(int fd, int device_rate, int device_channels)
+// Interleaved samples of one or two channels made the device's: a mono sample on both sides, or the mean of the
+// two sides.
+static std::vector<int16_t> to_channels(std::vector<int16_t> samples, int channels, int device_channels)
 {
-    FILE* stream = fdopen(fd, "rb");
-    SDL_RWops* source = stream ? SDL_RWFromFP(stream, SDL_TRUE) : nullptr;
-    if (!source) {
-        if (stream)
-            fclose(stream);
-        else
-            close(fd);
+    if (channels == device_channels)
+        return samples;
+    std::vector<int16_t> converted;
+    if (channels == 1) {
+        converted.reserve(samples.size() * 2);
+        for (const int16_t sample : samples)
+            converted.insert(converted.end(), {sample, sample});
+    } else {
+        converted.reserve(samples.size() / 2);
+        for (size_t i = 0; i + 1 < samples.size(); i += 2)
+            converted.push_back(static_cast<int16_t>((samples[i] + samples[i + 1]) / 2));
+    }
+    return converted;
+}
+
+// Interleaved samples resampled from rate to the device's by libsamplerate; empty where the ratio is beyond it.
+static std::vector<int16_t> to_rate(const std::vector<int16_t>& samples, int channels, int rate, int device_rate)
+{
+    if (rate == device_rate)
+        return samples;
+    const double ratio = static_cast<double>(device_rate) / rate;
+    if (src_is_valid_ratio(ratio) == 0)
         return {};
+    std::vector<float> in(samples.size()), out(static_cast<size_t>(std::ceil(samples.size() * ratio)) + 64);
+    src_short_to_float_array(samples.data(), in.data(), static_cast<int>(in.size()));
+    SRC_DATA data{};
+    data.data_in = in.data();
+    data.input_frames = static_cast<long>(in.size()) / channels;
+    data.data_out = out.data();
+    data.output_frames = static_cast<long>(out.size()) / channels;
+    data.src_ratio = ratio;
+    if (src_simple(&data, SRC_SINC_FASTEST, channels) != 0)
+        return {};
+    std::vector<int16_t> resampled(static_cast<size_t>(data.output_frames_gen * channels));
+    src_float_to_short_array(out.data(), resampled.data(), static_cast<int>(resampled.size()));
+    return resampled;
+}
+
+// A RIFF/WAVE file read by a decoder made for untrusted files, then brought to the device's channels and rate;
+// takes over fd. "" and the samples, or why it cannot be played.
+static std::string decode_wav(int fd, int device_rate, int device_channels, std::vector<int16_t>& samples)
+{
+    SF_INFO format{};
+    SNDFILE* wav = sf_open_fd(fd, SFM_READ, &format, SF_TRUE);
+    if (!wav) {
+        std::string why = sf_strerror(nullptr);
+        while (!why.empty() && (why.back() == '.' || why.back() == '\n'))
+            why.pop_back();
+        return "is a WAV file that cannot be decoded (" + why + ")";
     }
-    SDL_AudioSpec wav_format{};
-    Uint8* wave = nullptr;
-    Uint32 bytes = 0;
-    SDL_AudioCVT convert{};
-    std::vector<int16_t> samples;
-    if (SDL_LoadWAV_RW(source, 1, &wav_format, &wave, &bytes) &&
-        SDL_BuildAudioCVT(&convert, wav_format.format, wav_format.channels, wav_format.freq, AUDIO_S16SYS,
-                          static_cast<Uint8>(device_channels), device_rate) >= 0) {
-        std::vector<Uint8> buffer(static_cast<size_t>(bytes) * std::max(convert.len_mult, 1));
-        std::copy(wave, wave + bytes, buffer.begin());
-        convert.buf = buffer.data();
-        convert.len = static_cast<int>(bytes);
-        if (SDL_ConvertAudio(&convert) == 0) {
-            const auto* converted = reinterpret_cast<const int16_t*>(buffer.data());
-            samples.assign(converted, converted + convert.len_cvt / 2);
+    // Floating-point samples are read at full scale, not cast to integers (which makes them all but silent).
+    sf_command(wav, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
+    std::string problem;
+    std::vector<int16_t> read;
+    if (format.channels < 1 || format.channels > 2) {
+        problem = "is a WAV file of " + std::to_string(format.channels) + " channels, not mono or stereo";
+    } else if (format.samplerate <= 0) {
+        problem = "is a WAV file sampled at " + std::to_string(format.samplerate) + " Hz";
+    } else {
+        // Bounded by the limit and by what the file holds, whatever its header claims.
+        const auto limit = static_cast<sf_count_t>(decoded_seconds_limit * format.samplerate);
+        std::vector<int16_t> block(size_t{4096} * static_cast<size_t>(format.channels));
+        for (sf_count_t frames = 0; frames < limit;) {
+            const sf_count_t got = sf_readf_short(wav, block.data(), std::min<sf_count_t>(4096, limit - frames));
+            if (got <= 0)
+                break;
+            read.insert(read.end(), block.begin(), block.begin() + got * format.channels);
+            frames += got;
         }
+        if (read.empty())
+            problem = "is a WAV file that holds no samples";
     }
-    SDL_FreeWAV(wave);
+    sf_close(wav);
+    if (!problem.empty())
+        return problem;
+    samples = to_rate(to_channels(std::move(read), format.channels, device_channels), device_channels,
+                      format.samplerate, device_rate);
+    if (samples.empty())
+        return "is a WAV file sampled at " + std::to_string(format.samplerate) + " Hz, which cannot be converted to " +
+               std::to_string(device_rate) + " Hz";
+    return "";
+}
+
+std::vector<int16_t> decode_music_file(MusicFile& file, int device_rate, int device_channels)
+{
+    std::vector<int16_t> samples;
+    const int fd = file.fd;
+    file.fd = -1;
+    if (fd < 0)
+        return samples;
+    if (file.type == MUS_WAV) {
+        file.problem = decode_wav(fd, device_rate, device_channels, samples);
+    } else {
+        samples = decode_mpeg(fd, device_rate, device_channels);
+        close(fd);
+    }
     return samples;
+}
+
+// The track judged and decoded for a device of this rate and channels, or the demo's line that says why not.
+// Prints nothing, so that it can run on a thread of its own.
+struct DecodedTrack {
+    std::vector<int16_t> samples;
+    std::string failure;   // "Mix_LoadMUS() failed..." or ""
+};
+
+static DecodedTrack decode_track(int device_rate, int device_channels)
+{
+    DecodedTrack track;
+    MusicFile file = open_music_file(music_file, device_rate, device_channels);
+    if (file.problem.empty())
+        track.samples = decode_music_file(file, device_rate, device_channels);
+    if (!file.problem.empty())
+        track.failure = std::string("Mix_LoadMUS() failed: ") + music_file + " " + file.problem;
+    else if (track.samples.empty())
+        track.failure = "Mix_LoadMUS() failed";   // missing, unreadable, or nothing decodes
+    return track;
+}
+
+// What the demo asks the audio device for.
+constexpr int requested_rate = 44100, requested_channels = 2;
+static std::future<DecodedTrack> early_track;
+
+void start_decoding_music()
+{
+    try {
+        early_track = std::async(std::launch::async, decode_track, requested_rate, requested_channels);
+    } catch (const std::system_error&) {
+        // No thread to be had: the track is decoded when the device is open.
+    }
 }
 
 std::vector<int16_t> decode_music()
 {
-    MusicFile file = judged_music_file();
-    if (!file.problem.empty())
-        return {};
-    std::vector<int16_t> samples;
     int device_rate = 0, device_channels = 0;
     Uint16 device_format = 0;
     Mix_QuerySpec(&device_rate, &device_format, &device_channels);
-    if (file.fd >= 0 && file.type == MUS_WAV)
-        samples = decode_wav(file.fd, device_rate, device_channels);
-    else if (file.fd >= 0) {
-        samples = decode_mpeg(file.fd, device_rate, device_channels);
-        close(file.fd);
+    DecodedTrack track;
+    bool decoded = false;
+    if (early_track.valid()) {
+        track = early_track.get();
+        decoded = device_rate == requested_rate && device_channels == requested_channels;
     }
+    // A device that gave another format than was asked for gets the track decoded again, for its own.
+    if (!decoded)
+        track = decode_track(device_rate, device_channels);
+    if (!track.failure.empty())
+        printf("%s\n", track.failure.c_str());
+    return std::move(track.samples);
+}
+
+std::vector<uint8_t> wav_file(const std::vector<int16_t>& samples, int rate, int channels)
+{
+    const auto data_bytes = static_cast<uint32_t>(samples.size() * 2);
+    std::vector<uint8_t> wav(44 + size_t{data_bytes});
+    uint8_t* at = wav.data();
+    const auto text = [&](const char* four) {
+        std::memcpy(at, four, 4);
+        at += 4;
+    };
+    const auto little_endian = [&](uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            *at++ = static_cast<uint8_t>(value >> (8 * i));
+    };
+    text("RIFF");
+    little_endian(36 + data_bytes, 4);
+    text("WAVE");
+    text("fmt ");
+    little_endian(16, 4);   // the chunk's size
+    little_endian(1, 2);    // PCM
+    little_endian(static_cast<uint32_t>(channels), 2);
+    little_endian(static_cast<uint32_t>(rate), 4);
+    little_endian(static_cast<uint32_t>(rate * channels * 2), 4);   // bytes per second
+    little_endian(static_cast<uint32_t>(channels * 2), 2);          // bytes per sample frame
+    little_endian(16, 2);                                           // bits per sample
+    text("data");
+    little_endian(data_bytes, 4);
+    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the samples are copied as they lie in memory");
+    std::memcpy(at, samples.data(), data_bytes);
+    return wav;
+}
+
+Mix_Music* load_music()
+{
+    // The mixer's own decoders never see the file: it gets the samples, decoded here, as a WAV made here. The
+    // WAV stays for the whole run, as the music does.
+    static std::vector<uint8_t> wav;
+    int device_rate = 0, device_channels = 0;
+    Uint16 device_format = 0;
+    Mix_QuerySpec(&device_rate, &device_format, &device_channels);
+    std::vector<int16_t> samples = decode_music();
     if (samples.empty())
+        return nullptr;
+    wav = wav_file(samples, device_rate, device_channels);
+    samples = std::vector<int16_t>();   // its memory back before the run
+    SDL_RWops* source = SDL_RWFromConstMem(wav.data(), static_cast<int>(wav.size()));
+    Mix_Music* music = source ? Mix_LoadMUSType_RW(source, MUS_WAV, SDL_TRUE) : nullptr;
+    if (!music)
         printf("Mix_LoadMUS() failed\n");
-    return samples;
+    return music;
 }
 
 Mix_Music* open_music()
 {
-    if (Mix_OpenAudio(44100, AUDIO_S16LSB, 2, 4096) != 0) {
+    if (Mix_OpenAudio(requested_rate, AUDIO_S16LSB, requested_channels, 4096) != 0) {
         printf("Mix_OpenAudio() failed\n");
         return nullptr;
     }

@@ -1,4 +1,4 @@
-// The music: opening the audio device, checking and loading the track, playing it in a loop.
+// The music: opening the audio device, checking and decoding the track, playing it in a loop.
 #pragma once
 
 #include <SDL/SDL_mixer.h>
@@ -14,7 +14,7 @@ constexpr char music_file[] = "Tarnhollow_4.mp3";
 // file played.
 struct MusicFile {
     int fd = -1;                    // open when the file may be loaded
-    Mix_MusicType type = MUS_MP3;   // what the loader decodes it as: MP3, or WAV for a RIFF/WAVE file
+    Mix_MusicType type = MUS_MP3;   // how it is decoded: as MPEG audio, or as WAV for a RIFF/WAVE file
     std::string problem;            // why it is refused, or "" (then fd -1 means it could not be opened)
 };
 
@@ -24,9 +24,6 @@ struct MusicFile {
 // stream", "is sampled at R Hz, too low for the D Hz audio device" or "changes from ... at frame N, which the
 // loader cannot convert" (the loader would overrun its buffer). A RIFF/WAVE file is loaded as WAV.
 MusicFile open_music_file(const char* path, int device_rate, int device_channels);
-
-// The loader run on the judged descriptor, which it takes over; null when it fails.
-Mix_Music* load_music_file(MusicFile& file);
 
 // open_music_file's verdict alone, the file closed again.
 std::string mp3_file_problem(const char* path, int device_rate, int device_channels);
@@ -39,11 +36,28 @@ bool frame_overruns_decoder(long samples_per_frame, int frame_channels, int firs
 bool frame_overruns_decoder(long samples_per_frame, int frame_channels, long frame_rate, long device_rate,
                             int device_channels);
 
-// Checks the track for the open audio device as load_music does and decodes it whole, on the judged descriptor, to
-// interleaved 16-bit samples at the device's rate and channels; any failure prints the same line and gives none.
+// The longest stretch of a track that is decoded: the show's 136 s and a margin. Later samples are never heard,
+// and no file, however long, takes more memory than this much sound.
+constexpr double decoded_seconds_limit = 150;   // seconds
+
+// The judged file decoded, on its descriptor (which it takes over), to interleaved 16-bit samples at the device's
+// rate and channels: MPEG audio by libmpg123, a RIFF/WAVE file by libsndfile. Empty when nothing decodes; a WAV
+// that the decoder refuses sets file.problem ("is a WAV file that cannot be decoded (WHY)", ...).
+std::vector<int16_t> decode_music_file(MusicFile& file, int device_rate, int device_channels);
+
+// Starts judging and decoding the track for the format the demo asks the audio device for, on a thread of its own,
+// so that the work is done while the window, render targets and programs are made.
+void start_decoding_music();
+
+// Checks the track for the open audio device and decodes it (or takes what start_decoding_music decoded, where
+// the device has the format asked for); any failure prints the line and gives no samples.
 std::vector<int16_t> decode_music();
 
-// Checks and loads the track for the open audio device; any failure prints one line and gives null.
+// A WAV file of 16-bit PCM holding these interleaved samples: what the mixer is given to play.
+std::vector<uint8_t> wav_file(const std::vector<int16_t>& samples, int rate, int channels);
+
+// Checks and decodes the track for the open audio device and hands the mixer its samples as a WAV made here, so
+// that the mixer's own decoders never read the file; any failure prints one line and gives null.
 Mix_Music* load_music();
 
 // Opens the audio device and checks and loads the track without playing it; any failure prints one line and

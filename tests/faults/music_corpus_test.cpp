@@ -15,6 +15,7 @@ const int rate = 44100, channels = 2;   // what the demo asks the audio device f
 const std::string refused = "Mix_LoadMUS() failed: Tarnhollow_4.mp3 ";
 const std::string plays;                       // no line, and sound
 const std::string loader_decides = "either";   // damaged files: played, or refused with a line and silence
+const std::string plays_quietly = "quietly";   // no line, and whatever sound the file holds, silence too
 
 std::string too_low(int file_rate)
 {
@@ -124,8 +125,10 @@ protected:
                 EXPECT_TRUE(line.empty() || line.rfind(refused, 0) == 0)
                     << "expected no line or a refusal, got '" << line << "'";
             else
-                EXPECT_EQ(line, c.expected);
-            if (line.empty()) {
+                EXPECT_EQ(line, c.expected == plays_quietly ? plays : c.expected);
+            if (c.expected == plays_quietly) {
+                // The sound is whatever the file holds.
+            } else if (line.empty()) {
                 EXPECT_GT(peak(sound), 1000) << "expected sound (a peak over 1000 of 32767) with no line";
                 EXPECT_GT(peak(sound, 102 * second), 1000) << "expected sound still in the last 34 s";
             } else {
@@ -164,6 +167,10 @@ TEST_F(MusicCorpus, EncodedAndForeignFilesPlayOrAreRefusedAsTheyDeserve)
         {"Ogg Vorbis", Made::ffmpeg, "-c:a libvorbis -f ogg", refused + "is an Ogg file, not MPEG audio"},
         {"FLAC", Made::ffmpeg, "-c:a flac -f flac", refused + "is a FLAC file, not MPEG audio"},
         {"WAV", Made::ffmpeg, "-c:a pcm_s16le -f wav", plays},
+        {"WAV, 8-bit mono at 22050 Hz", Made::ffmpeg, "-ar 22050 -ac 1 -c:a pcm_u8 -f wav", plays},
+        {"WAV, 32-bit float at 48000 Hz", Made::ffmpeg, "-ar 48000 -c:a pcm_f32le -f wav", plays},
+        {"WAV, 6 channels", Made::ffmpeg, "-ac 6 -c:a pcm_s16le -f wav",
+         refused + "is a WAV file of 6 channels, not mono or stereo"},
         {"22050 Hz, then 44100 Hz", Made::bytes, encode_mp3({22050, 2}) + encode_mp3({44100, 2}),
          refused + "changes from 22050 Hz stereo to 44100 Hz stereo at frame 80, which the loader cannot convert"},
         file("empty", "", refused + "is empty"),
@@ -193,6 +200,26 @@ TEST_F(MusicCorpus, DamagedFilesPlayOrAreRefusedButNeverStopTheShow)
             cases.push_back(
                 file("bytes flipped at density " + std::to_string(density) + ", seed " + std::to_string(seed),
                      flipped(track, density, seed), loader_decides));
+    expect_each_plays_or_is_refused(cases);
+}
+
+// Files that once broke the mixer's own decoders (a heap overrun, a double free, a loop without end), found by
+// fuzzing: the mixer now gets only samples decoded here.
+TEST_F(MusicCorpus, FilesThatBrokeTheMixersDecodersPlayOrAreRefused)
+{
+    const std::string no_data = refused + "is a WAV file that cannot be decoded (Error in WAV file. No 'data' chunk "
+                                          "marker)";
+    const std::string crashes = MUSIC_CRASHES_DIR;
+    std::vector<Case> cases;
+    for (const auto& [name, expected] : std::vector<std::pair<std::string, std::string>>{
+             {"loader-overrun-min.mp3", plays_quietly},
+             {"loader-overrun-frames-in-id3v2-tag.mp3", plays_quietly},
+             {"loader-overrun-silent-8000-frame-first.mp3", plays_quietly},
+             {"wav-double-free-min.wav", no_data},
+             {"wav-no-data-chunk.wav", no_data},
+             {"wav-huge-chunk-oom.wav", no_data},
+         })
+        cases.push_back(file(name, read_text(crashes + "/" + name), expected));
     expect_each_plays_or_is_refused(cases);
 }
 
