@@ -198,11 +198,9 @@ int main(int argc, char** argv)
         }
     }
     const auto process_start = Clock::now();
-    // The track is judged and decoded on a thread of its own from here on, as in the demo; it is read from the
-    // build folder, where the build renders it.
+    // The track is read from the build folder, where the build renders it.
     if (chdir(BENCH_MUSIC_DIR) != 0)
         printf("cannot enter %s: %s; the music is not timed\n", BENCH_MUSIC_DIR, strerror(errno));
-    start_decoding_music();
 
     // Vertical sync off, so that no swap waits for the display: the drivers' own switches, read when the
     // context is made, and SDL's swap control, which needs its video part up before the window opens.
@@ -243,8 +241,7 @@ int main(int argc, char** argv)
     disable_colour_clamping();
     const double batches_ms = ms_since(phase);
 
-    // What the music's start costs the main thread after the rest of start-up: opening the device, then taking
-    // the decoded track (waiting for what is left of its decoding) and handing it to the mixer.
+    // What the music's start costs: opening the device, judging the track and handing it to the mixer.
     phase = Clock::now();
     if (Mix_Music* music = open_music())
         Mix_PlayMusic(music, -1);

@@ -21,6 +21,11 @@ if [ "${1:-}" = "--ci" ]; then
     packages+=(clang-tidy cppcheck valgrind)
 fi
 
+# The fuzz targets (scripts/fuzz.sh, and CI) are built with clang and its libFuzzer.
+if [ "${1:-}" = "--ci" ] || [ "${1:-}" = "--fuzz" ]; then
+    packages+=(clang libclang-rt-14-dev)
+fi
+
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

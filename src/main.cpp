@@ -13,8 +13,7 @@ int main(int, char**)
     // Messages should reach a pipe as they happen, not at exit.
     setvbuf(stdout, nullptr, _IOLBF, 0);
 
-    start_decoding_music();   // on its own thread, ready when the music starts
-    if (!open_window())       // SDL, the window and its GL context
+    if (!open_window())   // SDL, the window and its GL context
         return 1;
     create_show();   // render targets, programs, the four batches in draw_ops, colour clamping off
     start_music();

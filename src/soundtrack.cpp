@@ -11,11 +11,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <future>
-#include <system_error>
 
 // The loader's MP3 decoder keeps one decoded frame in a buffer of this many bytes and converts it there, in
 // place, to the device's format (16-bit samples), channels and rate. The bound was found with valgrind on a
@@ -158,35 +157,59 @@ std::string mp3_file_problem(const char* path, int device_rate, int device_chann
     return file.problem;
 }
 
-// An MPEG stream decoded by one decoder told the output format: it resamples and mixes channels itself, frame by
+// A decoder of the MPEG stream in fd told the output format: it resamples and mixes channels itself, frame by
 // frame, so a stream that changes format midway still comes out at the device's. As the mixer's own MP3 player
-// did, it plays the info frame's and the encoder's padding as they are.
-static std::vector<int16_t> decode_mpeg(int fd, long device_rate, int device_channels)
+// did, it plays the info frame's and the encoder's padding as they are. Null when it cannot be opened.
+static mpg123_handle* mpeg_decoder(int fd, long device_rate, int device_channels)
 {
-    std::vector<int16_t> samples;
     mpg123_handle* decoder = mpg123_new(nullptr, nullptr);
     if (!decoder)
-        return samples;
+        return nullptr;
     mpg123_param(decoder, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_IGNORE_INFOFRAME, 0);
     mpg123_param(decoder, MPG123_REMOVE_FLAGS, MPG123_GAPLESS, 0);
     mpg123_param(decoder, MPG123_RESYNC_LIMIT, -1, 0);
     mpg123_format_none(decoder);
+    if (mpg123_format(decoder, device_rate, device_channels == 1 ? MPG123_MONO : MPG123_STEREO, MPG123_ENC_SIGNED_16) !=
+            MPG123_OK ||
+        mpg123_open_fd(decoder, fd) != MPG123_OK) {
+        mpg123_delete(decoder);
+        return nullptr;
+    }
+    return decoder;
+}
+
+// Up to bytes of decoded samples into out; how many came (fewer only at the stream's end).
+static size_t read_mpeg(mpg123_handle* decoder, uint8_t* out, size_t bytes)
+{
+    size_t done = 0;
+    while (done < bytes) {
+        size_t got = 0;
+        const int status = mpg123_read(decoder, out + done, bytes - done, &got);
+        done += got;
+        if (got == 0 && status != MPG123_NEW_FORMAT)
+            break;   // the end, or a stream that gives nothing more
+    }
+    return done;
+}
+
+// The first decoded_seconds_limit seconds of the MPEG stream in fd, decoded whole.
+static std::vector<int16_t> decode_mpeg(int fd, long device_rate, int device_channels)
+{
+    std::vector<int16_t> samples;
+    mpg123_handle* decoder = mpeg_decoder(fd, device_rate, device_channels);
+    if (!decoder)
+        return samples;
     const size_t limit = static_cast<size_t>(decoded_seconds_limit * static_cast<double>(device_rate)) *
                          static_cast<size_t>(device_channels);
-    if (mpg123_format(decoder, device_rate, device_channels == 1 ? MPG123_MONO : MPG123_STEREO, MPG123_ENC_SIGNED_16) ==
-            MPG123_OK &&
-        mpg123_open_fd(decoder, fd) == MPG123_OK) {
-        std::vector<unsigned char> block(1 << 16);
-        while (samples.size() < limit) {
-            size_t bytes = 0;
-            const int status = mpg123_read(decoder, block.data(), block.size(), &bytes);
-            const auto* decoded = reinterpret_cast<const int16_t*>(block.data());
-            samples.insert(samples.end(), decoded, decoded + std::min(bytes / 2, limit - samples.size()));
-            if (status != MPG123_OK && status != MPG123_NEW_FORMAT)
-                break;
-        }
-        mpg123_close(decoder);
+    std::vector<int16_t> block(size_t{1} << 15);
+    while (samples.size() < limit) {
+        const size_t got = read_mpeg(decoder, reinterpret_cast<uint8_t*>(block.data()), block.size() * 2) / 2;
+        samples.insert(samples.end(), block.begin(),
+                       block.begin() + static_cast<long>(std::min(got, limit - samples.size())));
+        if (got < block.size())
+            break;
     }
+    mpg123_close(decoder);
     mpg123_delete(decoder);
     return samples;
 }
@@ -294,63 +317,40 @@ std::vector<int16_t> decode_music_file(MusicFile& file, int device_rate, int dev
     return samples;
 }
 
-// The track judged and decoded for a device of this rate and channels, or the demo's line that says why not.
-// Prints nothing, so that it can run on a thread of its own.
-struct DecodedTrack {
-    std::vector<int16_t> samples;
-    std::string failure;   // "Mix_LoadMUS() failed..." or ""
-};
-
-static DecodedTrack decode_track(int device_rate, int device_channels)
+// The device's rate and channels, as the mixer opened it.
+static void device_format(int& rate, int& channels)
 {
-    DecodedTrack track;
-    MusicFile file = open_music_file(music_file, device_rate, device_channels);
-    if (file.problem.empty())
-        track.samples = decode_music_file(file, device_rate, device_channels);
-    if (!file.problem.empty())
-        track.failure = std::string("Mix_LoadMUS() failed: ") + music_file + " " + file.problem;
-    else if (track.samples.empty())
-        track.failure = "Mix_LoadMUS() failed";   // missing, unreadable, or nothing decodes
-    return track;
+    Uint16 format = 0;
+    Mix_QuerySpec(&rate, &format, &channels);
 }
 
-// What the demo asks the audio device for.
-constexpr int requested_rate = 44100, requested_channels = 2;
-static std::future<DecodedTrack> early_track;
-
-void start_decoding_music()
+// The demo's line for a file that is refused, or that could not be opened or holds nothing that decodes.
+static void print_music_failure(const MusicFile& file)
 {
-    try {
-        early_track = std::async(std::launch::async, decode_track, requested_rate, requested_channels);
-    } catch (const std::system_error&) {
-        // No thread to be had: the track is decoded when the device is open.
-    }
+    if (!file.problem.empty())
+        printf("Mix_LoadMUS() failed: %s %s\n", music_file, file.problem.c_str());
+    else
+        printf("Mix_LoadMUS() failed\n");
 }
 
 std::vector<int16_t> decode_music()
 {
     int device_rate = 0, device_channels = 0;
-    Uint16 device_format = 0;
-    Mix_QuerySpec(&device_rate, &device_format, &device_channels);
-    DecodedTrack track;
-    bool decoded = false;
-    if (early_track.valid()) {
-        track = early_track.get();
-        decoded = device_rate == requested_rate && device_channels == requested_channels;
-    }
-    // A device that gave another format than was asked for gets the track decoded again, for its own.
-    if (!decoded)
-        track = decode_track(device_rate, device_channels);
-    if (!track.failure.empty())
-        printf("%s\n", track.failure.c_str());
-    return std::move(track.samples);
+    device_format(device_rate, device_channels);
+    MusicFile file = open_music_file(music_file, device_rate, device_channels);
+    std::vector<int16_t> samples;
+    if (file.problem.empty())
+        samples = decode_music_file(file, device_rate, device_channels);
+    if (samples.empty())
+        print_music_failure(file);
+    return samples;
 }
 
-std::vector<uint8_t> wav_file(const std::vector<int16_t>& samples, int rate, int channels)
+std::array<uint8_t, wav_header_size> wav_header(size_t samples, int rate, int channels)
 {
-    const auto data_bytes = static_cast<uint32_t>(samples.size() * 2);
-    std::vector<uint8_t> wav(44 + size_t{data_bytes});
-    uint8_t* at = wav.data();
+    const auto data_bytes = static_cast<uint32_t>(samples * 2);
+    std::array<uint8_t, wav_header_size> header{};
+    uint8_t* at = header.data();
     const auto text = [&](const char* four) {
         std::memcpy(at, four, 4);
         at += 4;
@@ -360,7 +360,7 @@ std::vector<uint8_t> wav_file(const std::vector<int16_t>& samples, int rate, int
             *at++ = static_cast<uint8_t>(value >> (8 * i));
     };
     text("RIFF");
-    little_endian(36 + data_bytes, 4);
+    little_endian(36 + data_bytes, 4);   // what follows this field
     text("WAVE");
     text("fmt ");
     little_endian(16, 4);   // the chunk's size
@@ -372,26 +372,160 @@ std::vector<uint8_t> wav_file(const std::vector<int16_t>& samples, int rate, int
     little_endian(16, 2);                                           // bits per sample
     text("data");
     little_endian(data_bytes, 4);
-    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the samples are copied as they lie in memory");
-    std::memcpy(at, samples.data(), data_bytes);
-    return wav;
+    return header;
+}
+
+// What the mixer reads as its WAV file: the header made here, then the track's samples at the device's rate and
+// channels, pulled from the MPEG decoder as the mixer plays (a WAV is decoded whole first). Nothing but this
+// reaches the mixer, and the track is never held in memory whole. The mixer's source owns it, and the mixer
+// closes its source when the music is freed (in the demo: never; the process ends first).
+struct TrackStream {
+    std::array<uint8_t, wav_header_size> header{};
+    size_t size = 0;                    // header and samples, in bytes
+    size_t at = 0;                      // the mixer's read position, in bytes
+    mpg123_handle* decoder = nullptr;   // MPEG audio: decoded as it is read, from fd
+    int fd = -1;
+    size_t decoded_at = 0;          // where the decoder's next sample lies, in bytes of the file the mixer reads
+    size_t frame_bytes = 4;         // one sample frame: 16-bit samples of every channel
+    std::vector<int16_t> samples;   // a WAV: decoded whole
+};
+
+// The samples from track.at on, into out.
+static void read_samples(TrackStream& track, uint8_t* out, size_t bytes)
+{
+    const size_t from = track.at - wav_header_size;
+    if (!track.decoder) {
+        std::memcpy(out, reinterpret_cast<const uint8_t*>(track.samples.data()) + from, bytes);
+        return;
+    }
+    if (track.decoded_at != track.at) {
+        // The mixer went back (to loop) or on: the decoder follows, to the sample frame, then to the byte.
+        const auto frame = static_cast<off_t>(from / track.frame_bytes);
+        track.decoded_at = mpg123_seek(track.decoder, frame, SEEK_SET) == frame
+                               ? wav_header_size + static_cast<size_t>(frame) * track.frame_bytes
+                               : track.size;   // lost: silence to the end of this pass
+        uint8_t skipped[8];
+        if (track.decoded_at < track.at)
+            track.decoded_at += read_mpeg(track.decoder, skipped, track.at - track.decoded_at);
+    }
+    const size_t got = track.decoded_at == track.at ? read_mpeg(track.decoder, out, bytes) : 0;
+    // A stream that ends before the length it announced ends in silence.
+    std::memset(out + got, 0, bytes - got);
+    track.decoded_at = track.at + bytes;
+}
+
+static int track_seek(SDL_RWops* source, int offset, int whence)
+{
+    auto* track = static_cast<TrackStream*>(source->hidden.unknown.data1);
+    const long long base = whence == RW_SEEK_SET   ? 0
+                           : whence == RW_SEEK_CUR ? static_cast<long long>(track->at)
+                                                   : static_cast<long long>(track->size);
+    const long long to = base + offset;
+    if (to < 0 || to > static_cast<long long>(track->size))
+        return -1;
+    track->at = static_cast<size_t>(to);
+    return static_cast<int>(to);
+}
+
+static int track_read(SDL_RWops* source, void* destination, int size, int count)
+{
+    auto* track = static_cast<TrackStream*>(source->hidden.unknown.data1);
+    if (size <= 0 || count <= 0)
+        return 0;
+    const size_t whole = std::min(static_cast<size_t>(count), (track->size - track->at) / static_cast<size_t>(size));
+    auto* out = static_cast<uint8_t*>(destination);
+    size_t left = whole * static_cast<size_t>(size);
+    if (left > 0 && track->at < wav_header_size) {
+        const size_t piece = std::min(left, wav_header_size - track->at);
+        std::memcpy(out, track->header.data() + track->at, piece);
+        out += piece;
+        track->at += piece;
+        left -= piece;
+    }
+    if (left > 0) {
+        read_samples(*track, out, left);
+        track->at += left;
+    }
+    return static_cast<int>(whole);
+}
+
+static int track_write(SDL_RWops*, const void*, int, int)
+{
+    return -1;
+}
+
+static void close_track(TrackStream* track)
+{
+    if (track->decoder) {
+        mpg123_close(track->decoder);
+        mpg123_delete(track->decoder);
+    }
+    if (track->fd >= 0)
+        close(track->fd);
+    delete track;
+}
+
+static int track_close(SDL_RWops* source)
+{
+    close_track(static_cast<TrackStream*>(source->hidden.unknown.data1));
+    SDL_FreeRW(source);
+    return 0;
+}
+
+// The judged file made a stream of samples for the device; false where nothing plays (file.problem may say why).
+static bool open_track_stream(MusicFile& file, int device_rate, int device_channels, TrackStream& track)
+{
+    size_t samples = 0;
+    if (file.type == MUS_WAV) {
+        track.samples = decode_music_file(file, device_rate, device_channels);
+        samples = track.samples.size();
+    } else if (file.fd >= 0) {
+        track.decoder = mpeg_decoder(file.fd, device_rate, device_channels);
+        // The length is known before the first sample is played: the stream is parsed through, not decoded.
+        const off_t frames =
+            track.decoder && mpg123_scan(track.decoder) == MPG123_OK ? mpg123_length(track.decoder) : 0;
+        const auto limit = static_cast<off_t>(decoded_seconds_limit * device_rate);
+        samples = static_cast<size_t>(std::clamp<off_t>(frames, 0, limit)) * static_cast<size_t>(device_channels);
+        track.fd = file.fd;   // the decoder's as long as the track lives
+        file.fd = -1;
+        if (samples > 0 && mpg123_seek(track.decoder, 0, SEEK_SET) != 0)
+            samples = 0;
+    }
+    if (samples == 0)
+        return false;
+    track.frame_bytes = static_cast<size_t>(device_channels) * 2;
+    track.header = wav_header(samples, device_rate, device_channels);
+    track.size = wav_header_size + samples * 2;
+    track.at = 0;
+    track.decoded_at = wav_header_size;
+    return true;
 }
 
 Mix_Music* load_music()
 {
-    // The mixer's own decoders never see the file: it gets the samples, decoded here, as a WAV made here. The
-    // WAV stays for the whole run, as the music does.
-    static std::vector<uint8_t> wav;
+    // The mixer's own decoders never see the file: it plays the samples decoded here, as a WAV.
     int device_rate = 0, device_channels = 0;
-    Uint16 device_format = 0;
-    Mix_QuerySpec(&device_rate, &device_format, &device_channels);
-    std::vector<int16_t> samples = decode_music();
-    if (samples.empty())
+    device_format(device_rate, device_channels);
+    MusicFile file = open_music_file(music_file, device_rate, device_channels);
+    auto* track = new TrackStream;
+    if (!file.problem.empty() || !open_track_stream(file, device_rate, device_channels, *track)) {
+        close_track(track);
+        print_music_failure(file);
         return nullptr;
-    wav = wav_file(samples, device_rate, device_channels);
-    samples = std::vector<int16_t>();   // its memory back before the run
-    SDL_RWops* source = SDL_RWFromConstMem(wav.data(), static_cast<int>(wav.size()));
-    Mix_Music* music = source ? Mix_LoadMUSType_RW(source, MUS_WAV, SDL_TRUE) : nullptr;
+    }
+    SDL_RWops* source = SDL_AllocRW();
+    if (!source) {
+        close_track(track);
+        printf("Mix_LoadMUS() failed\n");
+        return nullptr;
+    }
+    source->seek = track_seek;
+    source->read = track_read;
+    source->write = track_write;
+    source->close = track_close;
+    source->hidden.unknown.data1 = track;
+    // The source is the mixer's from here on, whether it loads or not.
+    Mix_Music* music = Mix_LoadMUSType_RW(source, MUS_WAV, SDL_TRUE);
     if (!music)
         printf("Mix_LoadMUS() failed\n");
     return music;
@@ -399,7 +533,7 @@ Mix_Music* load_music()
 
 Mix_Music* open_music()
 {
-    if (Mix_OpenAudio(requested_rate, AUDIO_S16LSB, requested_channels, 4096) != 0) {
+    if (Mix_OpenAudio(44100, AUDIO_S16LSB, 2, 4096) != 0) {
         printf("Mix_OpenAudio() failed\n");
         return nullptr;
     }

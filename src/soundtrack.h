@@ -3,6 +3,8 @@
 
 #include <SDL/SDL_mixer.h>
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -45,19 +47,18 @@ constexpr double decoded_seconds_limit = 150;   // seconds
 // that the decoder refuses sets file.problem ("is a WAV file that cannot be decoded (WHY)", ...).
 std::vector<int16_t> decode_music_file(MusicFile& file, int device_rate, int device_channels);
 
-// Starts judging and decoding the track for the format the demo asks the audio device for, on a thread of its own,
-// so that the work is done while the window, render targets and programs are made.
-void start_decoding_music();
-
-// Checks the track for the open audio device and decodes it (or takes what start_decoding_music decoded, where
-// the device has the format asked for); any failure prints the line and gives no samples.
+// Checks the track for the open audio device and decodes it whole (the preview's way); any failure prints the
+// line and gives no samples.
 std::vector<int16_t> decode_music();
 
-// A WAV file of 16-bit PCM holding these interleaved samples: what the mixer is given to play.
-std::vector<uint8_t> wav_file(const std::vector<int16_t>& samples, int rate, int channels);
+// The header of a WAV file of 16-bit PCM that holds this many interleaved samples: what the mixer is given to
+// play is this header, then the decoded samples.
+constexpr size_t wav_header_size = 44;
+std::array<uint8_t, wav_header_size> wav_header(size_t samples, int rate, int channels);
 
-// Checks and decodes the track for the open audio device and hands the mixer its samples as a WAV made here, so
-// that the mixer's own decoders never read the file; any failure prints one line and gives null.
+// Checks the track for the open audio device and hands the mixer its samples as a WAV made here, decoded as the
+// mixer plays them, so that the mixer's own decoders never read the file; any failure prints one line and gives
+// null.
 Mix_Music* load_music();
 
 // Opens the audio device and checks and loads the track without playing it; any failure prints one line and

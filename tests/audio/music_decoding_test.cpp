@@ -60,8 +60,9 @@ TEST_F(MusicDecoding, NoFileIsDecodedPastTheLimit)
     TempDir dir;
     const int file_rate = 8000;
     const std::vector<int16_t> tone(static_cast<size_t>((decoded_seconds_limit + 1) * file_rate), 1000);
-    const std::vector<uint8_t> wav = wav_file(tone, file_rate, 1);
-    write_file(dir / "long.wav", std::string(wav.begin(), wav.end()));
+    const auto header = wav_header(tone.size(), file_rate, 1);
+    write_file(dir / "long.wav", std::string(header.begin(), header.end()) +
+                                     std::string(reinterpret_cast<const char*>(tone.data()), tone.size() * 2));
     MusicFile file = open_music_file((dir / "long.wav").c_str(), rate, channels);
     ASSERT_EQ(file.problem, "");
     const std::vector<int16_t> samples = decode_music_file(file, rate, channels);
