@@ -12,8 +12,10 @@ cmake --build "$build" -j"$(nproc)" >/dev/null   # generated sources must exist
 sources=$(git ls-files 'src/*.cpp' 'tools/*.cpp' 'music/*.cpp' 'bench/*.cpp' 'tests/*.cpp')
 status=0
 
-echo "clang-tidy: $(echo "$sources" | wc -w) files"
-if ! clang-tidy -p "$build" --quiet $sources >"$build/clang-tidy.log" 2>&1 || grep -q -E 'warning:|error:' "$build/clang-tidy.log"; then
+# The fuzz targets are built by clang in a build of their own (scripts/fuzz.sh): no compile commands here.
+tidied=$(echo "$sources" | grep -v '^tests/fuzz/')
+echo "clang-tidy: $(echo "$tidied" | wc -w) files"
+if ! clang-tidy -p "$build" --quiet $tidied >"$build/clang-tidy.log" 2>&1 || grep -q -E 'warning:|error:' "$build/clang-tidy.log"; then
     grep -E -A3 'warning:|error:' "$build/clang-tidy.log" || cat "$build/clang-tidy.log"
     status=1
 fi

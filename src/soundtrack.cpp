@@ -241,7 +241,8 @@ static std::vector<int16_t> to_rate(const std::vector<int16_t>& samples, int cha
     const double ratio = static_cast<double>(device_rate) / rate;
     if (src_is_valid_ratio(ratio) == 0)
         return {};
-    std::vector<float> in(samples.size()), out(static_cast<size_t>(std::ceil(samples.size() * ratio)) + 64);
+    std::vector<float> in(samples.size()),
+        out(static_cast<size_t>(std::ceil(static_cast<double>(samples.size()) * ratio)) + 64);
     src_short_to_float_array(samples.data(), in.data(), static_cast<int>(in.size()));
     SRC_DATA data{};
     data.data_in = in.data();
@@ -404,9 +405,10 @@ static void read_samples(TrackStream& track, uint8_t* out, size_t bytes)
         track.decoded_at = mpg123_seek(track.decoder, frame, SEEK_SET) == frame
                                ? wav_header_size + static_cast<size_t>(frame) * track.frame_bytes
                                : track.size;   // lost: silence to the end of this pass
-        uint8_t skipped[8];
-        if (track.decoded_at < track.at)
+        if (track.decoded_at < track.at) {
+            uint8_t skipped[8];
             track.decoded_at += read_mpeg(track.decoder, skipped, track.at - track.decoded_at);
+        }
     }
     const size_t got = track.decoded_at == track.at ? read_mpeg(track.decoder, out, bytes) : 0;
     // A stream that ends before the length it announced ends in silence.

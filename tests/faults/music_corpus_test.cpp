@@ -209,7 +209,7 @@ TEST_F(MusicCorpus, FilesThatBrokeTheMixersDecodersPlayOrAreRefused)
 {
     const std::string no_data = refused + "is a WAV file that cannot be decoded (Error in WAV file. No 'data' chunk "
                                           "marker)";
-    const std::string crashes = MUSIC_CRASHES_DIR;
+    const std::string crashes = MUSIC_CRASHES_DIR "/";
     std::vector<Case> cases;
     for (const auto& [name, expected] : std::vector<std::pair<std::string, std::string>>{
              {"loader-overrun-min.mp3", plays_quietly},
@@ -219,7 +219,7 @@ TEST_F(MusicCorpus, FilesThatBrokeTheMixersDecodersPlayOrAreRefused)
              {"wav-no-data-chunk.wav", no_data},
              {"wav-huge-chunk-oom.wav", no_data},
          })
-        cases.push_back(file(name, read_text(crashes + "/" + name), expected));
+        cases.push_back(file(name, read_text(crashes + name), expected));
     expect_each_plays_or_is_refused(cases);
 }
 

@@ -11,6 +11,7 @@
 static SDL_AudioSpec device;
 static bool device_open = false;
 
+// cppcheck-suppress constParameter ; SDL's own signature
 int SDL_OpenAudio(SDL_AudioSpec* desired, SDL_AudioSpec* obtained)
 {
     device = *desired;
