@@ -1,6 +1,9 @@
 // audio_analysis.cpp: decoders and measurements for the music tests (see audio_analysis.h).
 #include "audio_analysis.h"
 
+#include "program_run.h"
+#include "temp_dir.h"
+
 #include <SDL.h>
 #include <SDL_mixer.h>
 
@@ -26,14 +29,17 @@ Stereo from_interleaved(const std::vector<float>& samples)
 
 Stereo decode_with_ffmpeg(const std::string& ffmpeg, const std::string& mp3)
 {
-    std::string cmd = ffmpeg + " -nostdin -v error -i '" + mp3 + "' -f f32le -acodec pcm_f32le -ac 2 -ar 44100 -";
+    const TempDir dir;
+    const std::string raw = dir / "decoded.f32";
+    const RunResult decoded = run_program({ffmpeg, "-nostdin", "-v", "error", "-i", mp3, "-f", "f32le", "-acodec",
+                                           "pcm_f32le", "-ac", "2", "-ar", "44100", raw},
+                                          {}, "", 120);
     std::vector<float> samples;
-    if (FILE* p = popen(cmd.c_str(), "r")) {
-        float buf[8192];
-        size_t n;
-        while ((n = std::fread(buf, sizeof(float), 8192, p)) > 0)
-            samples.insert(samples.end(), buf, buf + n);
-        pclose(p);
+    if (decoded.exited && decoded.status == 0) {
+        const std::vector<char> bytes = read_bytes(raw);
+        samples.resize(bytes.size() / sizeof(float));
+        std::copy(bytes.begin(), bytes.begin() + static_cast<long>(samples.size() * sizeof(float)),
+                  reinterpret_cast<char*>(samples.data()));
     }
     return from_interleaved(samples);
 }

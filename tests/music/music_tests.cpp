@@ -4,7 +4,7 @@
 // Decoder path: ffmpeg on the built file. The file carries no info tag, so ffmpeg trims nothing and yields
 // the same samples at the same positions as SDL_mixer's libmad decoder, which the demo plays it with (a
 // tagged file would put SDL_mixer 1152 samples behind ffmpeg). Alignment.* checks this against SDL_mixer.
-// Demo.* (built only where the build has the `demo` target) runs the real program and needs a display.
+// Demo.* runs the real program and needs a display.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +14,7 @@
 #include <string>
 
 #include "audio_analysis.h"
+#include "program_run.h"
 #include "temp_dir.h"
 
 using namespace audio;
@@ -86,17 +87,15 @@ const TempDir& scratch()
     return s;
 }
 
-// Runs the renderer; returns its exit status, and its output line in `said`.
-int render(const std::string& args, std::string& said)
+// Runs the renderer with these arguments; returns its exit status (-1 where it did not exit), and its output in
+// `said`.
+int render(const std::vector<std::string>& arguments, std::string& said)
 {
-    std::string cmd = std::string(RENDER_TRACK) + " " + args + " 2>&1";
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p)
-        return -1;
-    char buf[512];
-    while (std::fgets(buf, sizeof buf, p))
-        said += buf;
-    return pclose(p);
+    std::vector<std::string> argv = {RENDER_TRACK};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    const RunResult result = run_program(argv, {}, "", 240);
+    said += result.output;
+    return result.exited ? result.status : -1;
 }
 
 // One fresh render with the music-time PCM beside it, shared by the alignment and determinism tests.
@@ -108,7 +107,7 @@ const FreshRender& fresh_render()
 {
     static FreshRender r = [] {
         FreshRender f{scratch() / "first.mp3", scratch() / "first.f32", "", 0};
-        f.status = render(f.mp3 + " --raw " + f.raw, f.said);
+        f.status = render({f.mp3, "--raw", f.raw}, f.said);
         return f;
     }();
     return r;
@@ -244,7 +243,7 @@ TEST(Render, SameSourceGivesTheSameBytes)
     const FreshRender& first = fresh_render();
     ASSERT_EQ(first.status, 0) << first.said;
     std::string second_said, second = scratch() / "second.mp3";
-    ASSERT_EQ(render(second, second_said), 0) << second_said;
+    ASSERT_EQ(render({second}, second_said), 0) << second_said;
     std::vector<char> a = read_bytes(first.mp3), b = read_bytes(second), built = read_bytes(SOUNDTRACK_MP3);
     ASSERT_GT(a.size(), 1000000u) << "first render wrote " << a.size() << " bytes";
     EXPECT_TRUE(a == b) << "two renders differ: " << a.size() << " and " << b.size() << " bytes";
@@ -252,19 +251,18 @@ TEST(Render, SameSourceGivesTheSameBytes)
     std::printf("%s", second_said.c_str());   // the renderer's timing line, for the record
 }
 
-#ifdef DEMO_BINARY
 // The real demo, started in the build folder (where the track is) with SDL's disk audio driver and
-// ended after 8 s by SIGTERM, which SDL turns into a quit event: what it wrote is the music, not silence.
+// stopped after 8 s (SIGTERM, which SDL turns into a quit event): what it wrote is the music, not silence.
 TEST(Demo, PlaysTheSoundtrack)
 {
-    std::string capture = scratch() / "demo_audio.s16", dir = BUILD_DIR;
-    std::string cmd = "cd '" + dir + "' && SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE='" + capture +
-                      "' timeout -s TERM 8 '" DEMO_BINARY "' > '" + capture + ".log' 2>&1";
-    int status = std::system(cmd.c_str());
-    std::vector<char> bytes = read_bytes(capture), log = read_bytes(capture + ".log");
-    std::string said(log.begin(), log.end());
+    const std::string capture = scratch() / "demo_audio.s16";
+    const RunResult result =
+        run_program({DEMO_BINARY}, {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + capture}, BUILD_DIR, 8);
+    const std::vector<char> bytes = read_bytes(capture);
+    const std::string& said = result.output;
+    const std::string status = describe(result);
     ASSERT_GE(bytes.size(), size_t(rate) * 4)
-        << "the demo (exit status " << status << ", DISPLAY " << (getenv("DISPLAY") ? getenv("DISPLAY") : "unset")
+        << "the demo (" << status << ", DISPLAY " << (getenv("DISPLAY") ? getenv("DISPLAY") : "unset")
         << ") wrote under a second of audio; it said:\n"
         << said;
     std::vector<float> samples(bytes.size() / 2);
@@ -277,4 +275,3 @@ TEST(Demo, PlaysTheSoundtrack)
                           << said;
     EXPECT_EQ(said.find("Mix_"), std::string::npos) << "the demo reported an audio failure:\n" << said;
 }
-#endif

@@ -3,21 +3,24 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
+#include <cstring>
+
+#include "program_run.h"
+#include "temp_dir.h"
 
 std::vector<int16_t> decode_audio(const std::string& path, double from, double length)
 {
-    char command[1024];
-    snprintf(command, sizeof command,
-             "ffmpeg -nostdin -loglevel error -ss %.3f -i '%s' -t %.3f -f s16le -ac 1 -ar 44100 -", from, path.c_str(),
-             length);
+    const TempDir dir;
+    const std::string raw = dir / "decoded.s16";
+    const RunResult decoded =
+        run_program({"/usr/bin/ffmpeg", "-nostdin", "-loglevel", "error", "-ss", std::to_string(from), "-i", path, "-t",
+                     std::to_string(length), "-f", "s16le", "-ac", "1", "-ar", "44100", raw},
+                    {}, "", 120);
     std::vector<int16_t> samples;
-    if (FILE* pipe = popen(command, "r")) {
-        int16_t buffer[4096];
-        size_t got;
-        while ((got = fread(buffer, sizeof buffer[0], 4096, pipe)) > 0)
-            samples.insert(samples.end(), buffer, buffer + got);
-        pclose(pipe);
+    if (decoded.exited && decoded.status == 0) {
+        const std::string bytes = read_text(raw);
+        samples.resize(bytes.size() / 2);
+        std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
     }
     return samples;
 }
