@@ -1,5 +1,6 @@
 // Fuzz target: any bytes under the music's name, through the demo's whole music path (the check, the decoding,
-// the WAV handed to the mixer) and a few seconds of the mixer playing it, as the demo would.
+// the WAV stream handed to the mixer) and a few seconds of the mixer playing it, as the demo would; then decoded
+// whole, to its end, as the preview decodes it.
 #include <SDL/SDL.h>
 #include <unistd.h>
 
@@ -33,5 +34,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
         Mix_HaltMusic();
         Mix_FreeMusic(music);
     }
+    decode_music();
     return 0;
 }
