@@ -1,5 +1,9 @@
 // capture's frames: vclock's PPM frame stream read from its pipe, and frames written on to the encoder's pipe.
+#include <fcntl.h>
+#include <pthread.h>
+
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 
 #include "capture.h"
@@ -67,4 +71,76 @@ bool write_exactly(int fd, const void* data, size_t size)
         size -= static_cast<size_t>(written);
     }
     return true;
+}
+
+EncoderFeed::EncoderFeed(int fd, size_t capacity) : fd_(fd), capacity_(capacity)
+{
+    // A larger pipe (1 MiB, the most an unprivileged process may ask for) saves the writer a wake-up per 64 KiB.
+    fcntl(fd, F_SETPIPE_SZ, 1 << 20);
+    // SIGINT and SIGTERM stay with the reading thread, which looks at the flag between frames.
+    sigset_t signals, kept;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, &kept);
+    thread_ = std::thread(&EncoderFeed::write_queued, this);
+    pthread_sigmask(SIG_SETMASK, &kept, nullptr);
+}
+
+EncoderFeed::~EncoderFeed()
+{
+    finish();
+}
+
+bool EncoderFeed::push(std::vector<unsigned char>& pixels)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return failed_ || queued_.size() < capacity_; });
+    if (failed_)
+        return false;
+    std::vector<unsigned char> spare;
+    if (!spare_.empty()) {
+        spare.swap(spare_.back());
+        spare_.pop_back();
+    }
+    queued_.push_back(std::move(pixels));
+    spare.resize(queued_.back().size());
+    pixels.swap(spare);
+    changed_.notify_all();
+    return true;
+}
+
+bool EncoderFeed::finish()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        closed_ = true;
+        changed_.notify_all();
+    }
+    if (thread_.joinable())
+        thread_.join();
+    return !failed_;
+}
+
+void EncoderFeed::write_queued()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return closed_ || !queued_.empty(); });
+        if (queued_.empty())
+            return;
+        std::vector<unsigned char> pixels = std::move(queued_.front());
+        queued_.pop_front();
+        lock.unlock();
+        const bool written = write_exactly(fd_, pixels.data(), pixels.size());
+        lock.lock();
+        spare_.push_back(std::move(pixels));
+        if (!written) {
+            failed_ = true;
+            queued_.clear();
+        }
+        changed_.notify_all();
+        if (!written)
+            return;
+    }
 }

@@ -1,4 +1,5 @@
 // capture's command line: the options, their checks and the help text.
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -10,34 +11,37 @@ namespace {
 
 void usage(FILE* to)
 {
-    fputs("usage: capture [options]\n"
-          "Records the demo at exact times under a controlled clock: an MP4 video and/or PNG stills.\n"
-          "  -o, --output FILE.mp4   write the video (H.264 and the soundtrack as AAC)\n"
-          "      --from SECONDS      start of the recorded interval (default 0)\n"
-          "      --to SECONDS        end of the interval (default 136, the end of the show)\n"
-          "      --duration SECONDS  length of the interval, instead of --to\n"
-          "      --fps N             frames per second of the video (default 60)\n"
-          "      --lossless          lossless RGB H.264 (libx264rgb, qp 0) instead of --crf\n"
-          "      --crf N             x264 quality of the normal video, 0-51 (default 18)\n"
-          "      --still SECONDS[=FILE.png]\n"
-          "                          a PNG still of the frame at that time (repeatable; without a file name\n"
-          "                          it is DIR/still-SSS.mmm.png)\n"
-          "      --stills-dir DIR    where unnamed stills go (default: the current directory)\n"
-          "      --config WxH        the display configuration: 960x600 (default), 1920x1200 or 1280x720; its demo\n"
-          "                          next to this tool (demo, demo-1920x1200, demo-1280x720) is recorded\n"
-          "      --demo PATH         another demo binary, instead of --config\n"
-          "      --workdir DIR       the demo's working directory, where it finds Tarnhollow_4.mp3 (default:\n"
-          "                          the directory of the demo binary)\n"
-          "      --display NAME      X display (default: $DISPLAY; when none is set a private Xvfb is started)\n"
-          "      --ffmpeg PATH       ffmpeg to use (default: ffmpeg from PATH)\n"
-          "      --vclock PATH       the preloaded clock library (default: libvclock.so next to this tool)\n"
-          "      --log FILE          keep the clock's log of the video run (of the stills run when there is no\n"
-          "                          video): one line per frame shown, with its time\n"
-          "  -q, --quiet             no progress bar\n"
-          "  -h, --help              this text\n"
-          "Times are in seconds from the start of the show, 0 to 136, and are rounded to whole milliseconds\n"
-          "(the demo's clock counts milliseconds). Video frame i is drawn at FROM + i / FPS.\n",
-          to);
+    fputs(
+        "usage: capture [options]\n"
+        "Records the demo at exact times under a controlled clock: an MP4 video and/or PNG stills.\n"
+        "  -o, --output FILE.mp4   write the video (H.264 and the soundtrack as AAC)\n"
+        "      --from SECONDS      start of the recorded interval (default 0)\n"
+        "      --to SECONDS        end of the interval (default 136, the end of the show)\n"
+        "      --duration SECONDS  length of the interval, instead of --to\n"
+        "      --fps N             frames per second of the video (default 60)\n"
+        "      --lossless          lossless RGB H.264 (libx264rgb, qp 0) instead of --crf\n"
+        "      --crf N             x264 quality of the normal video, 0-51 (default 18)\n"
+        "      --preset NAME       x264's speed against size: ultrafast, superfast, veryfast, faster, fast,\n"
+        "                          medium, slow, slower or veryslow (default: ultrafast lossless, medium with --crf)\n"
+        "      --still SECONDS[=FILE.png]\n"
+        "                          a PNG still of the frame at that time (repeatable; without a file name\n"
+        "                          it is DIR/still-SSS.mmm.png)\n"
+        "      --stills-dir DIR    where unnamed stills go (default: the current directory)\n"
+        "      --config WxH        the display configuration: 960x600 (default), 1920x1200 or 1280x720; its demo\n"
+        "                          next to this tool (demo, demo-1920x1200, demo-1280x720) is recorded\n"
+        "      --demo PATH         another demo binary, instead of --config\n"
+        "      --workdir DIR       the demo's working directory, where it finds Tarnhollow_4.mp3 (default:\n"
+        "                          the directory of the demo binary)\n"
+        "      --display NAME      X display (default: $DISPLAY; when none is set a private Xvfb is started)\n"
+        "      --ffmpeg PATH       ffmpeg to use (default: ffmpeg from PATH)\n"
+        "      --vclock PATH       the preloaded clock library (default: libvclock.so next to this tool)\n"
+        "      --log FILE          keep the clock's log of the video run (of the stills run when there is no\n"
+        "                          video): one line per frame shown, with its time\n"
+        "  -q, --quiet             no progress bar\n"
+        "  -h, --help              this text\n"
+        "Times are in seconds from the start of the show, 0 to 136, and are rounded to whole milliseconds\n"
+        "(the demo's clock counts milliseconds). Video frame i is drawn at FROM + i / FPS.\n",
+        to);
 }
 
 __attribute__((format(printf, 1, 2), noreturn)) void bad_arguments(const char* format, ...)
@@ -133,6 +137,14 @@ Options parse_arguments(int argc, char** argv)
             if (text.empty() || *end != '\0' || crf < 0 || crf > 51)
                 bad_arguments("--crf must be a whole number from 0 to 51, not '%s'", text.c_str());
             options.crf = static_cast<int>(crf);
+        } else if (argument == "--preset") {
+            options.preset = value();
+            const char* const presets[] = {"ultrafast", "superfast", "veryfast", "faster",  "fast",
+                                           "medium",    "slow",      "slower",   "veryslow"};
+            if (std::find(std::begin(presets), std::end(presets), options.preset) == std::end(presets))
+                bad_arguments("--preset must be one of ultrafast, superfast, veryfast, faster, fast, medium, slow, "
+                              "slower and veryslow, not '%s'",
+                              options.preset.c_str());
         } else if (argument == "--still") {
             still_texts.push_back(value());
         } else if (argument == "--stills-dir") {
