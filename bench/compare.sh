@@ -2,7 +2,10 @@
 # Side by side in one run: this tree's frames against those of a build of COMMIT, and capture against bare
 # rendering of the same frames under the controlled clock, each build's runs interleaved (A B A B ...), so that
 # whatever else the machine does falls on both alike. Release builds of the default configuration; COMMIT is
-# built in a temporary worktree (with ccache where it is installed).
+# built in a temporary worktree (with ccache where it is installed), with this tree's bench/bench.cpp where it
+# builds there, so that one benchmark measures both. Frames are timed in wall time and in the CPU time of the
+# process (every driver thread), captures in wall time and in the CPU time of capture and its children (demo,
+# encoder): on a machine shared with other work the CPU times count a run's own work alone.
 # Usage: bench/compare.sh COMMIT [rounds (default 3)] [frames per median (default 7)] [capture seconds (default 2)]
 set -euo pipefail
 [ $# -ge 1 ] || { echo "usage: bench/compare.sh COMMIT [rounds] [frames per median] [capture seconds]"; exit 2; }
@@ -12,6 +15,7 @@ rounds=${2:-3}
 frames=${3:-7}
 seconds=${4:-2}
 
+scripts/install-deps.sh
 launcher=()
 if command -v ccache >/dev/null; then
     export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(cd .. && pwd)} CCACHE_NOHASHDIR=true
@@ -27,8 +31,15 @@ source scripts/xvfb.sh
 at_exit "git worktree remove --force '$work/before' >/dev/null 2>&1; rm -rf '$work'"
 git worktree add --detach "$work/before" "$commit" >/dev/null 2>&1
 build . build-bench
-build "$work/before" "$work/before/build"
-[ -z "${DISPLAY:-}" ] && start_xvfb
+cp bench/bench.cpp "$work/before/bench/bench.cpp"
+if ! build "$work/before" "$work/before/build" 2>/dev/null; then
+    echo "compare: this tree's bench.cpp does not build at $1; its own benchmark measures it (no CPU times)"
+    git -C "$work/before" checkout -- bench/bench.cpp
+    build "$work/before" "$work/before/build"
+fi
+if [ -z "${DISPLAY:-}" ]; then
+    start_xvfb
+fi
 export SDL_AUDIODRIVER=dummy   # no sound card needed, and none heard
 declare -A dir=([now]=build-bench [before]="$work/before/build")
 
@@ -46,13 +57,16 @@ median() {
     cat "$work/$3"-*.csv | awk -F, -v moment="$2" -v measure="$1" '$2 == moment && $3 == measure { print $4 }' |
         sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
 }
-printf '%-10s %12s %12s %10s %10s %10s\n' moment "before ms" "now ms" now/before "x before" "x now"
+printf '%-8s %10s %10s %10s %10s %10s %10s\n' moment "before ms" "now ms" now/before "before cpu" "now cpu" now/before
 for moment in empty 0.5 4.4 20 60 110; do
     b=$(median finished "$moment" before)
     n=$(median finished "$moment" now)
-    bx=$(median gpu_reduce_x "$moment" before)
-    nx=$(median gpu_reduce_x "$moment" now)
-    printf '%-10s %12.1f %12.1f %10.3f %10s %10s\n' "$moment" "$b" "$n" "$(echo "$n / $b" | bc -l)" "${bx:-}" "${nx:-}"
+    bc_=$(median cpu "$moment" before)
+    nc=$(median cpu "$moment" now)
+    cpu_ratio=-
+    [ -n "$bc_" ] && cpu_ratio=$(printf '%.3f' "$(echo "$nc / $bc_" | bc -l)")
+    printf '%-8s %10.1f %10.1f %10.3f %10s %10s %10s\n' "$moment" "$b" "$n" "$(echo "$n / $b" | bc -l)" "${bc_:--}" \
+        "$nc" "$cpu_ratio"
 done
 
 # Capture: the same frames drawn bare (vclock, no grabs), recorded lossless and recorded with --crf.
@@ -62,12 +76,9 @@ bare() {   # bare BUILD_DIR: the demo under vclock with the settings of capture'
         VCLOCK_EVENTS="$((count + 1)):quit" VCLOCK_AUDIO="$work/bare.wav" SDL_AUDIODRIVER=dummy \
         LD_PRELOAD="$PWD/libvclock.so" ./demo >/dev/null 2>&1)
 }
-timed() {   # timed FILE COMMAND...: appends the wall time of COMMAND in seconds to FILE
-    local start end
-    start=$(date +%s.%N)
-    "${@:2}" >/dev/null
-    end=$(date +%s.%N)
-    echo "$end - $start" | bc -l >>"$1"
+timed() {   # timed FILE COMMAND...: appends "wall-seconds cpu-seconds" of COMMAND and its children to FILE
+    /usr/bin/time -f '%e %U %S' -o "$work/time" "${@:2}" >/dev/null
+    awk '{ print $1, $2 + $3 }' "$work/time" >>"$1"
 }
 # Extra x264 presets to time with this tree's capture, by the environment: LOSSLESS_PRESETS, CRF_PRESETS.
 read -r -a lossless_presets <<<"${LOSSLESS_PRESETS:-}"
@@ -91,16 +102,18 @@ for round in $(seq "$rounds"); do
             -o "$work/now-crf-$preset.mp4"
     done
 done 2> >(grep -v "Mix_LoadMUS\|the demo said" >&2)
-middle() { sort -g "$1" | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-printf '%-8s %-26s %10s %10s %10s\n' side run "median s" "x bare" MB
+middle() { cut -d' ' -f"$2" "$1" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+printf '%-8s %-20s %10s %10s %10s %10s %8s\n' side run "wall s" "x bare" "cpu s" "x bare" MB
 for side in before now; do
-    b=$(middle "$work/$side-bare")
-    printf '%-8s %-26s %10.2f %10.3f\n' "$side" bare "$b" 1
+    bw=$(middle "$work/$side-bare" 1)
+    bcpu=$(middle "$work/$side-bare" 2)
+    printf '%-8s %-20s %10.2f %10.3f %10.2f %10.3f\n' "$side" bare "$bw" 1 "$bcpu" 1
     runs=(lossless crf)
     [ "$side" = now ] && runs+=("${lossless_presets[@]/#/lossless-}" "${crf_presets[@]/#/crf-}")
     for run in "${runs[@]}"; do
-        t=$(middle "$work/$side-$run")
-        printf '%-8s %-26s %10.2f %10.3f %10.1f\n' "$side" "$run" "$t" "$(echo "$t / $b" | bc -l)" \
-            "$(echo "$(stat -c %s "$work/$side-$run.mp4") / 1000000" | bc -l)"
+        w=$(middle "$work/$side-$run" 1)
+        c=$(middle "$work/$side-$run" 2)
+        printf '%-8s %-20s %10.2f %10.3f %10.2f %10.3f %8.1f\n' "$side" "$run" "$w" "$(echo "$w / $bw" | bc -l)" "$c" \
+            "$(echo "$c / $bcpu" | bc -l)" "$(echo "$(stat -c %s "$work/$side-$run.mp4") / 1000000" | bc -l)"
     done
 done

@@ -4,7 +4,7 @@
 // Settings (optional)
 //   VCLOCK_GRAB         where grabbed frames go: a path (created or truncated; a fifo works) or fd:N.
 //                       Each frame is read from the back buffer just before the swap is forwarded and
-//                       written as binary PPM (P6, rows top-down) whose comment line is
+//                       written, a frame later, as binary PPM (P6, rows top-down) whose comment line is
 //                       "# vclock frame J t MS" (J = frame index, MS = T(J)); frames are concatenated.
 //   VCLOCK_GRAB_FRAMES  which frames to grab: comma-separated indices and ranges "A-B" or "A-"
 //                       (default "0-": every frame)
