@@ -282,8 +282,7 @@ int main(int argc, char** argv)
 
     double floor_cpu_ms = 0;
     const double floor_ms = median_frame_ms(0.0f, frames, &floor_cpu_ms);
-    printf("empty pipeline (clear, two filter passes, display): median %.1f ms, CPU %.1f ms\n", floor_ms,
-           floor_cpu_ms);
+    printf("empty pipeline (clear, two filter passes, display): median %.1f ms, CPU %.1f ms\n", floor_ms, floor_cpu_ms);
     csv_row("empty", "finished", floor_ms);
     csv_row("empty", "cpu", floor_cpu_ms);
     print_pipeline_breakdown();

@@ -7,6 +7,7 @@
 # process (every driver thread), captures in wall time and in the CPU time of capture and its children (demo,
 # encoder): on a machine shared with other work the CPU times count a run's own work alone.
 # Usage: bench/compare.sh COMMIT [rounds (default 3)] [frames per median (default 7)] [capture seconds (default 2)]
+# PARTS=frames or PARTS=capture in the environment runs one part alone.
 set -euo pipefail
 [ $# -ge 1 ] || { echo "usage: bench/compare.sh COMMIT [rounds] [frames per median] [capture seconds]"; exit 2; }
 cd "$(dirname "$0")/.."
@@ -45,36 +46,43 @@ declare -A dir=([now]=build-bench [before]="$work/before/build")
 
 echo "now: $(git describe --always --dirty) (build-bench); before: $(git describe --always "$commit")"
 build-bench/bench/demo_bench --renderer 2>/dev/null | sed -n 2p
-echo "frames: $rounds rounds of demo_bench $frames, now and before in turn"
-for round in $(seq "$rounds"); do
-    for side in now before; do
-        "${dir[$side]}/bench/demo_bench" "$frames" --csv "$work/$side-$round.csv" >/dev/null 2>&1
+parts=${PARTS:-frames capture}
+if [[ $parts == *frames* ]]; then
+    echo "frames: $rounds rounds of demo_bench $frames, now and before in turn"
+    for round in $(seq "$rounds"); do
+        for side in now before; do
+            "${dir[$side]}/bench/demo_bench" "$frames" --csv "$work/$side-$round.csv" >/dev/null 2>&1
+        done
     done
-done
 
-# The median over the rounds of one measure: median MEASURE MOMENT SIDE
-median() {
-    cat "$work/$3"-*.csv | awk -F, -v moment="$2" -v measure="$1" '$2 == moment && $3 == measure { print $4 }' |
-        sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
-}
-printf '%-8s %10s %10s %10s %10s %10s %10s\n' moment "before ms" "now ms" now/before "before cpu" "now cpu" now/before
-for moment in empty 0.5 4.4 20 60 110; do
-    b=$(median finished "$moment" before)
-    n=$(median finished "$moment" now)
-    bc_=$(median cpu "$moment" before)
-    nc=$(median cpu "$moment" now)
-    cpu_ratio=-
-    [ -n "$bc_" ] && cpu_ratio=$(printf '%.3f' "$(echo "$nc / $bc_" | bc -l)")
-    printf '%-8s %10.1f %10.1f %10.3f %10s %10s %10s\n' "$moment" "$b" "$n" "$(echo "$n / $b" | bc -l)" "${bc_:--}" \
-        "$nc" "$cpu_ratio"
-done
+    # The median over the rounds of one measure: median MEASURE MOMENT SIDE
+    median() {
+        cat "$work/$3"-*.csv | awk -F, -v moment="$2" -v measure="$1" '$2 == moment && $3 == measure { print $4 }' |
+            sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
+    }
+    printf '%-8s %10s %10s %10s %10s %10s %10s\n' moment "before ms" "now ms" now/before "before cpu" "now cpu" now/before
+    for moment in empty 0.5 4.4 20 60 110; do
+        b=$(median finished "$moment" before)
+        n=$(median finished "$moment" now)
+        bc_=$(median cpu "$moment" before)
+        nc=$(median cpu "$moment" now)
+        cpu_ratio=-
+        [ -n "$bc_" ] && cpu_ratio=$(printf '%.3f' "$(echo "$nc / $bc_" | bc -l)")
+        printf '%-8s %10.1f %10.1f %10.3f %10s %10s %10s\n' "$moment" "$b" "$n" "$(echo "$n / $b" | bc -l)" "${bc_:--}" \
+            "$nc" "$cpu_ratio"
+    done
+
+fi
+[[ $parts == *capture* ]] || exit 0
 
 # Capture: the same frames drawn bare (vclock, no grabs), recorded lossless and recorded with --crf.
 count=$((seconds * 60))
-bare() {   # bare BUILD_DIR: the demo under vclock with the settings of capture's video run, frames not read
-    (cd "$1" && env -u VCLOCK_OWNER -u VCLOCK_GRAB -u VCLOCK_LOG VCLOCK_FIRST=0 VCLOCK_STEP=16.666666666666668 \
-        VCLOCK_EVENTS="$((count + 1)):quit" VCLOCK_AUDIO="$work/bare.wav" SDL_AUDIODRIVER=dummy \
-        LD_PRELOAD="$PWD/libvclock.so" ./demo >/dev/null 2>&1)
+bare() {   # bare BUILD_DIR: sets bare_run to the demo under vclock with the settings of capture's video run
+    local at
+    at=$(cd "$1" && pwd)
+    bare_run=(env -C "$at" -u VCLOCK_OWNER -u VCLOCK_GRAB -u VCLOCK_LOG VCLOCK_FIRST=0 VCLOCK_STEP=16.666666666666668
+        VCLOCK_EVENTS="$((count + 1)):quit" VCLOCK_AUDIO="$work/bare.wav" SDL_AUDIODRIVER=dummy
+        LD_PRELOAD="$at/libvclock.so" ./demo)
 }
 timed() {   # timed FILE COMMAND...: appends "wall-seconds cpu-seconds" of COMMAND and its children to FILE
     /usr/bin/time -f '%e %U %S' -o "$work/time" "${@:2}" >/dev/null
@@ -89,7 +97,8 @@ echo "capture: $rounds rounds of the first $seconds s at 60 fps ($count frames):
 for round in $(seq "$rounds"); do
     for side in now before; do
         d=${dir[$side]}
-        timed "$work/$side-bare" bare "$d"
+        bare "$d"
+        timed "$work/$side-bare" "${bare_run[@]}"
         timed "$work/$side-lossless" "$d/capture" -q --to "$seconds" --lossless -o "$work/$side-lossless.mp4"
         timed "$work/$side-crf" "$d/capture" -q --to "$seconds" -o "$work/$side-crf.mp4"
     done
