@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -105,11 +106,14 @@ public:
     // Queues the pixels, leaving a spare buffer in their place; waits while the queue is full. False once a
     // write has failed (the encoder is gone).
     bool push(std::vector<unsigned char>& pixels);
-    // Waits until every frame queued is written and ends the thread; false when a write failed.
+    // Waits until every frame queued is written and ends the thread; false when a write failed, or when SIGINT
+    // or SIGTERM came first (the thread is then left to end with the process).
     bool finish();
 
 private:
     void write_queued();
+    // Waits until ready() holds; false when an interrupt comes first.
+    bool wait_until(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready);
 
     int fd_;
     size_t capacity_;
@@ -117,7 +121,7 @@ private:
     std::condition_variable changed_;
     std::deque<std::vector<unsigned char>> queued_;
     std::vector<std::vector<unsigned char>> spare_;
-    bool closed_ = false, failed_ = false;
+    bool closed_ = false, failed_ = false, done_ = false;
     std::thread thread_;
 };
 

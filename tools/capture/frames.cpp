@@ -95,31 +95,43 @@ EncoderFeed::~EncoderFeed()
 bool EncoderFeed::push(std::vector<unsigned char>& pixels)
 {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return failed_ || queued_.size() < capacity_; });
-    if (failed_)
+    if (!wait_until(lock, [this] { return failed_ || queued_.size() < capacity_; }) || failed_)
         return false;
     std::vector<unsigned char> spare;
     if (!spare_.empty()) {
         spare.swap(spare_.back());
         spare_.pop_back();
     }
-    queued_.push_back(std::move(pixels));
-    spare.resize(queued_.back().size());
-    pixels.swap(spare);
+    spare.resize(pixels.size());
+    pixels.swap(spare);   // the frame is now in spare, and pixels holds the spare buffer
+    queued_.push_back(std::move(spare));
     changed_.notify_all();
     return true;
 }
 
 bool EncoderFeed::finish()
 {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        closed_ = true;
-        changed_.notify_all();
+    std::unique_lock<std::mutex> lock(mutex_);
+    closed_ = true;
+    changed_.notify_all();
+    if (!wait_until(lock, [this] { return done_; })) {
+        if (thread_.joinable())
+            thread_.detach();   // it may be stuck in a write to an encoder that takes nothing
+        return false;
     }
+    lock.unlock();
     if (thread_.joinable())
         thread_.join();
     return !failed_;
+}
+
+bool EncoderFeed::wait_until(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready)
+{
+    // A condition wait goes on through a signal, so the interrupt flag is looked at every few milliseconds.
+    while (!changed_.wait_for(lock, std::chrono::milliseconds(20), ready))
+        if (interrupted())
+            return false;
+    return true;
 }
 
 void EncoderFeed::write_queued()
@@ -127,8 +139,11 @@ void EncoderFeed::write_queued()
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         changed_.wait(lock, [this] { return closed_ || !queued_.empty(); });
-        if (queued_.empty())
+        if (queued_.empty()) {
+            done_ = true;
+            changed_.notify_all();
             return;
+        }
         std::vector<unsigned char> pixels = std::move(queued_.front());
         queued_.pop_front();
         lock.unlock();
@@ -139,6 +154,7 @@ void EncoderFeed::write_queued()
             failed_ = true;
             queued_.clear();
         }
+        done_ = !written;
         changed_.notify_all();
         if (!written)
             return;
