@@ -1,5 +1,6 @@
 // Benchmark: start-up phases to the first swapped frame, median frame times of the empty pipeline and of the
-// full show at chosen moments (finished, swap to swap, and each pass by GPU timer), with vertical sync off, and
+// full show at chosen moments (finished, with the process's CPU time for it, swap to swap, and each pass by GPU
+// timer), with vertical sync off, and
 // peak resident memory. Prints figures, optionally also as CSV rows; asserts nothing.
 // Usage: demo_bench [frames per median] [--csv FILE]   or   demo_bench --renderer
 #include <SDL/SDL.h>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <string>
 #include <vector>
@@ -23,6 +25,12 @@
 #include "render.h"
 #include "soundtrack.h"
 #include "window.h"
+
+// Where the build leaves the track; a tree whose build does not say (bench/compare.sh builds this file in other
+// commits' trees) reads it from the working folder.
+#ifndef BENCH_MUSIC_DIR
+#define BENCH_MUSIC_DIR "."
+#endif
 
 using Clock = std::chrono::steady_clock;
 
@@ -37,20 +45,34 @@ static double median(std::vector<double>& values)
     return values[values.size() / 2];
 }
 
-// Median wall time of one frame at time t: render, swap, and wait until the GL has finished it.
-static double median_frame_ms(float t, int frames)
+// CPU time of the whole process (every driver thread included) in milliseconds: on a machine shared with other
+// work it counts this process's frames alone, where wall time counts the others' too.
+static double process_cpu_ms()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+// Median wall time of one frame at time t: render, swap, and wait until the GL has finished it; and the median
+// CPU time of the process for it in *cpu_ms.
+static double median_frame_ms(float t, int frames, double* cpu_ms = nullptr)
 {
     render_frame(t);   // the first frame at a new moment warms caches
     SDL_GL_SwapBuffers();
     glFinish();
-    std::vector<double> times(static_cast<size_t>(frames));
-    for (double& time : times) {
+    std::vector<double> times(static_cast<size_t>(frames)), cpu(static_cast<size_t>(frames));
+    for (size_t frame = 0; frame < times.size(); ++frame) {
         const auto start = Clock::now();
+        const double cpu_start = process_cpu_ms();
         render_frame(t);
         SDL_GL_SwapBuffers();
         glFinish();
-        time = ms_since(start);
+        times[frame] = ms_since(start);
+        cpu[frame] = process_cpu_ms() - cpu_start;
     }
+    if (cpu_ms)
+        *cpu_ms = median(cpu);
     return median(times);
 }
 
@@ -277,21 +299,24 @@ int main(int argc, char** argv)
     csv_row("start-up", "first_frame", first_frame_ms);
     csv_row("start-up", "to_first_swap", to_first_swap_ms);
 
-    const double floor_ms = median_frame_ms(0.0f, frames);
-    printf("empty pipeline (clear, two filter passes, display): median %.1f ms\n", floor_ms);
+    double floor_cpu_ms = 0;
+    const double floor_ms = median_frame_ms(0.0f, frames, &floor_cpu_ms);
+    printf("empty pipeline (clear, two filter passes, display): median %.1f ms, CPU %.1f ms\n", floor_ms, floor_cpu_ms);
     csv_row("empty", "finished", floor_ms);
+    csv_row("empty", "cpu", floor_cpu_ms);
     print_pipeline_breakdown();
     GLuint64 floor_shaded = 0, floor_passed = 0;
     count_samples(0.0f, &floor_shaded, &floor_passed);
 
     show.swap(draw_ops);
     for (float t : {0.5f, 4.4f, 20.0f, 60.0f, 110.0f}) {
-        const double show_ms = median_frame_ms(t, frames);
+        double cpu_ms = 0;
+        const double show_ms = median_frame_ms(t, frames, &cpu_ms);
         GLuint64 shaded = 0, passed = 0;
         count_samples(t, &shaded, &passed);
-        printf("full show at %6.1f s: median %.1f ms, ratio to the empty pipeline %.2f; particle samples shaded "
-               "%.2f M, written %.2f M\n",
-               t, show_ms, show_ms / floor_ms, static_cast<double>(shaded - floor_shaded) / 1e6,
+        printf("full show at %6.1f s: median %.1f ms (CPU %.1f ms), ratio to the empty pipeline %.2f; particle "
+               "samples shaded %.2f M, written %.2f M\n",
+               t, show_ms, cpu_ms, show_ms / floor_ms, static_cast<double>(shaded - floor_shaded) / 1e6,
                static_cast<double>(passed - floor_passed) / 1e6);
         const double swap_ms = median_swap_to_swap_ms(t, frames);
         const std::vector<double> pass_ms = median_pass_ms(t, frames);
@@ -301,6 +326,7 @@ int main(int argc, char** argv)
         char moment[16];
         snprintf(moment, sizeof moment, "%g", static_cast<double>(t));
         csv_row(moment, "finished", show_ms);
+        csv_row(moment, "cpu", cpu_ms);
         csv_row(moment, "swap_to_swap", swap_ms);
         for (size_t pass = 0; pass < pass_count; ++pass)
             csv_row(moment, (std::string("gpu_") + frame_passes[pass].name).c_str(), pass_ms[pass]);

@@ -14,6 +14,7 @@ packages=(
     ffmpeg libpng-dev                         # decoding the track in tests, capture, stills, flash
     dpkg-dev file lintian desktop-file-utils  # making and checking the .deb (tests/package)
     x11-xkb-utils xkb-data libglx-mesa0 libmad0 xz-utils   # what bench/gpu/pack.sh packs for a GPU machine
+    time bc                                   # bench/compare.sh's timings
 )
 
 # CI also runs the static analysers and the memory checker.

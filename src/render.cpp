@@ -15,14 +15,15 @@ GLuint fbo_xtex;
 GLuint fbo_y;
 GLuint fbo_ytex;
 
-// A half-float RGB rectangle texture as colour attachment 0 of a new framebuffer, read with the same filter
-// whether the driver judges a read minified or magnified.
-static void create_colour_target(GLuint* texture, GLuint* framebuffer, int width, int height, GLint filter)
+// A half-float RGB rectangle texture as colour attachment 0 of a new framebuffer. Its magnification filter is
+// nearest; the minification filter is set too where it is given, and otherwise keeps the default, linear.
+static void create_colour_target(GLuint* texture, GLuint* framebuffer, int width, int height, GLint min_filter = 0)
 {
     glGenTextures(1, texture);
     glBindTexture(GL_TEXTURE_RECTANGLE, *texture);
-    glTexParameteri(GL_TEXTURE_RECTANGLE, GL_TEXTURE_MIN_FILTER, filter);
-    glTexParameteri(GL_TEXTURE_RECTANGLE, GL_TEXTURE_MAG_FILTER, filter);
+    glTexParameteri(GL_TEXTURE_RECTANGLE, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    if (min_filter)
+        glTexParameteri(GL_TEXTURE_RECTANGLE, GL_TEXTURE_MIN_FILTER, min_filter);
     glTexImage2D(GL_TEXTURE_RECTANGLE, 0, GL_RGB16F, width, height, 0, GL_RGB, GL_FLOAT, nullptr);
     glBindTexture(GL_TEXTURE_RECTANGLE, 0);
 
@@ -36,15 +37,14 @@ static void create_colour_target(GLuint* texture, GLuint* framebuffer, int width
 
 void create_render_targets()
 {
-    // The reductions' taps fall between two texels and must average them. Their 4:1 footprint counts as
-    // minified, but a driver that judges it magnified (by its short axis) takes the nearest texel under a
-    // nearest magnification filter, which shifts the picture by an eighth of a pixel: linear both ways.
-    create_colour_target(&fbo_xtex, &fbo_x, filtered_width, sample_height, GL_LINEAR);
-    // The display pass reads the Y target 1:1 or doubled, and must not smooth it. Some drivers (Mesa's
-    // llvmpipe) filter a twofold magnification of a rectangle texture with the minification filter: nearest
-    // both ways.
+    // The reductions fetch their texels unfiltered and average them themselves, so the filters of the sample
+    // buffer and the X target do not matter, nor whether the driver judges a read minified or magnified.
+    create_colour_target(&fbo_xtex, &fbo_x, filtered_width, sample_height);
+    // The display pass reads the Y target 1:1 or doubled through the filter, and must not smooth it. Some
+    // drivers (Mesa's llvmpipe) filter a twofold magnification of a rectangle texture with the minification
+    // filter: nearest both ways.
     create_colour_target(&fbo_ytex, &fbo_y, filtered_width, filtered_height, GL_NEAREST);
-    create_colour_target(&sample_tex, &fbo_sample, sample_width, sample_height, GL_LINEAR);
+    create_colour_target(&sample_tex, &fbo_sample, sample_width, sample_height);
 
     // The sample buffer's depth: a fixed-point format, so the misses' depth of 1.95 clamps to 1.
     glGenRenderbuffers(1, &depth_sample);

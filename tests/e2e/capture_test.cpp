@@ -81,11 +81,13 @@ protected:
 };
 
 // 0.5 s at 10 fps from 3.9 s: frames drawn at exactly 3.9, 4.0, 4.1, 4.2, 4.3 s; a lossless video of those five
-// frames, 0.5 s long, with an audio stream; its second frame equals a still taken at 4.0 s in another run.
+// frames, 0.5 s long, with an audio stream; its frames equal stills taken in another run at their times, the first,
+// the second, and the last (written as the demo quits, after its readback was started).
 TEST_F(CaptureTool, ShortClipHasTheExpectedFramesTimesAndStreams)
 {
     const RunResult result = capture({"--from", "3.9", "--duration", "0.5", "--fps", "10", "--lossless", "-o",
-                                      dir / "clip.mp4", "--log", dir / "clock.log", "--still", "4.0=" + dir / "s.png"});
+                                      dir / "clip.mp4", "--log", dir / "clock.log", "--still", "3.9=" + dir / "s0.png",
+                                      "--still", "4.0=" + dir / "s1.png", "--still", "4.3=" + dir / "s4.png"});
     ASSERT_TRUE(result.exited && result.status == 0)
         << "expected exit status 0, got " << describe(result) << "; output:\n"
         << result.output;
@@ -107,8 +109,9 @@ TEST_F(CaptureTool, ShortClipHasTheExpectedFramesTimesAndStreams)
 
     const std::vector<Frame8> frames = decode_with_ffmpeg(video, width, height);
     ASSERT_EQ(frames.size(), 5u) << "expected 5 decoded frames of " << width << "x" << height;
-    EXPECT_EQ(first_difference(still("s.png"), frames[1]), "")
-        << "expected the lossless video's frame 1 (4.0 s) to equal the still at 4.0 s";
+    for (size_t k : {0, 1, 4})
+        EXPECT_EQ(first_difference(still("s" + std::to_string(k) + ".png"), frames[k]), "")
+            << "expected the lossless video's frame " << k << " to equal the still at its time";
     EXPECT_NE(first_difference(frames[0], frames[1]), "") << "expected frames 3.9 s and 4.0 s to differ";
 }
 
@@ -230,6 +233,7 @@ TEST_F(CaptureTool, WrongArgumentsAreRefusedWithoutWritingFiles)
         {{"--from", "5", "--to", "4", "-o", out}, "must end after it starts"},
         {{"--from", "abc", "-o", out}, "--from must be a number of seconds"},
         {{"-o"}, "-o needs a value"},
+        {{"--preset", "quick", "-o", out}, "--preset must be one of ultrafast, superfast"},
         {{"--config", "800x600", "--still", "1"}, "--config must be 960x600, 1920x1200 or 1280x720, not '800x600'"},
         {{"--config", "1280x720", "--demo", dir / "demo", "--still", "1"}, "give --config or --demo, not both"},
         {{}, "nothing to do"},

@@ -1,5 +1,6 @@
-// The reduction and display passes on llvmpipe: the filter's effective texel weights along each axis, the grey of
-// an empty frame, what a wrong pass order does, and the display copy at scale 1 and 0.5.
+// The reduction and display passes on llvmpipe: the filter's effective texel weights along each axis, inside and
+// at the edges, the grey of an empty frame, what a wrong pass order does, and the display copy at scale 1 and 0.5.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -169,21 +170,72 @@ TEST(Filter, WrongPassOrderLeavesTheSampleBufferUnreducedAlongY)
                            Rgb{0.194370, 0.194370, 0.194370}, weight_tol));
 }
 
-TEST(Filter, TapsAverageTwoTexelsWhenTheDriverMagnifies)
+// What one pass makes of a line of its source (a row of the sample buffer, or a column of the X target) by the
+// texel weights above, indices beyond the ends clamped to them.
+std::vector<double> reduce_line(const std::vector<double>& line)
 {
-    // Zero gradients make every tap a magnification, the way some drivers judge the 4:1 footprint.
-    const std::string grad = "#define texture2DRect(s, p) textureGrad(s, p, vec2(0.0), vec2(0.0))\n";
-    const GLuint magnifying = link_test_program(vertex_source, nullptr, (grad + filter_source).c_str());
-    clear_target(fbo_sample, 0.0f);
-    set_texel(sample_tex, 2001, 101, 1.0f);
-    with_stand_in(&filter_prog, magnifying, [] {
-        reduce_along_x();
-        reduce_along_y();
-    });
-    const double both = 0.194370 * 0.194370;   // offsets -0.5 along x and y: the mean of two texels per tap
-    EXPECT_TRUE(probe_near("Y target (500, 25), taps magnified", read_rgb(fbo_y, 500, 25, 1, 1).at(500, 25),
-                           Rgb{both, both, both}, weight_tol));
-    glDeleteProgram(magnifying);
+    const int size = static_cast<int>(line.size());
+    std::vector<double> reduced(line.size() / 4);
+    for (int i = 0; i < static_cast<int>(reduced.size()); i++)
+        for (int n = 4 * i - 6; n <= 4 * i + 9; n++)
+            reduced[static_cast<size_t>(i)] += weight_at(n + 0.5 - (4 * i + 2)) * line[std::clamp(n, 0, size - 1)];
+    return reduced;
+}
+
+// Whole lines through one pass, every destination pixel of the line compared: the middle and both ends, where
+// the clamped texels count more than once, and with the source's filters nearest as well as linear, which
+// the stage must not depend on.
+TEST(Filter, LinesReduceByTheTexelWeightsToTheEdges)
+{
+    const struct {
+        const char* name;
+        bool along_x;       // pass 1 over a row of the sample buffer, else pass 2 over a column of the X target
+        int lit;            // a one-texel impulse at this index; -1: a chequer of 0 and 1 starting with 1
+        GLint min_filter;   // the source's minification filter during the pass
+    } table[] = {
+        {"chequer along x", true, -1, GL_LINEAR},
+        {"chequer along y", false, -1, GL_LINEAR},
+        {"first texel of a row", true, 0, GL_LINEAR},
+        {"second texel of a row", true, 1, GL_LINEAR},
+        {"last texel of a row", true, 3839, GL_LINEAR},
+        {"first texel of a column", false, 0, GL_LINEAR},
+        {"last texel of a column", false, 2399, GL_LINEAR},
+        {"inner texel, nearest filter", true, 2001, GL_NEAREST},
+        {"chequer along y, nearest filter", false, -1, GL_NEAREST},
+    };
+    const int row = 700, column = 300;   // the line read in the sample buffer or the X target, and written
+    for (const auto& c : table) {
+        SCOPED_TRACE(c.name);
+        const GLuint source = c.along_x ? sample_tex : fbo_xtex;
+        const int length = c.along_x ? sample_width : sample_height;
+        std::vector<double> line(static_cast<size_t>(length));
+        std::vector<float> texels(3 * line.size());
+        for (int n = 0; n < length; n++) {
+            line[static_cast<size_t>(n)] = c.lit < 0 ? (n + 1) % 2 : n == c.lit;
+            std::fill_n(&texels[3 * static_cast<size_t>(n)], 3, static_cast<float>(line[static_cast<size_t>(n)]));
+        }
+        clear_target(c.along_x ? fbo_sample : fbo_x, 0.0f);
+        glBindTexture(GL_TEXTURE_RECTANGLE, source);
+        glTexParameteri(GL_TEXTURE_RECTANGLE, GL_TEXTURE_MIN_FILTER, c.min_filter);
+        if (c.along_x)
+            glTexSubImage2D(GL_TEXTURE_RECTANGLE, 0, 0, row, length, 1, GL_RGB, GL_FLOAT, texels.data());
+        else
+            glTexSubImage2D(GL_TEXTURE_RECTANGLE, 0, column, 0, 1, length, GL_RGB, GL_FLOAT, texels.data());
+        c.along_x ? reduce_along_x() : reduce_along_y();
+        glBindTexture(GL_TEXTURE_RECTANGLE, source);
+        glTexParameteri(GL_TEXTURE_RECTANGLE, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+
+        const std::vector<double> expected = reduce_line(line);
+        const int count = static_cast<int>(expected.size());
+        const FloatRegion got = c.along_x ? read_rgb(fbo_x, 0, row, count, 1) : read_rgb(fbo_y, column, 0, 1, count);
+        for (int i = 0; i < count; i++) {
+            const double e = expected[static_cast<size_t>(i)];
+            // A half float keeps 11 significant bits: its rounding grows with the value.
+            EXPECT_TRUE(probe_near("destination pixel " + std::to_string(i),
+                                   c.along_x ? got.at(i, row) : got.at(column, i), Rgb{e, e, e},
+                                   weight_tol + e / 2048));
+        }
+    }
 }
 
 // A test card in the Y target: values k / 255, which survive half floats and 8-bit windows exactly.

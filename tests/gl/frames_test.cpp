@@ -14,6 +14,8 @@
 #include "gl_harness.h"
 #include "letters.h"
 #include "png_file.h"
+#include "previous_filter.h"
+#include "programs.h"
 #include "render.h"
 #include "scene_model.h"
 #include "shaders.h"
@@ -348,6 +350,47 @@ TEST(ShowFrames, RandomColouredHelixAfterNinetyFive)
         << "the helix is no longer green";
     const std::vector<const Drawn*> helix = probe_covered(frame_at(t), all, "helix");
     EXPECT_GE(helix.size(), 15u) << "helix particles fully covering a pixel";
+}
+
+// The window after render_frame(t) with the reduction passes' previous stage, which took its taps through the
+// linear filter of the sample buffer and the X target: the frames as they were before the stage fetched texels.
+std::vector<unsigned char> previous_frame(float t)
+{
+    static const GLuint previous = link_test_program(vertex_source, nullptr, previous_filter_source);
+    const GLuint current = filter_prog;
+    for (GLuint texture : {sample_tex, fbo_xtex}) {
+        glBindTexture(GL_TEXTURE_RECTANGLE, texture);
+        glTexParameteri(GL_TEXTURE_RECTANGLE, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    }
+    filter_prog = previous;
+    render_frame(t);
+    filter_prog = current;
+    for (GLuint texture : {sample_tex, fbo_xtex}) {
+        glBindTexture(GL_TEXTURE_RECTANGLE, texture);
+        glTexParameteri(GL_TEXTURE_RECTANGLE, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    }
+    return read_rgb8(0, 0, 0, window_width, window_height);
+}
+
+TEST(ShowFrames, SameAsBeforeTheReductionsFetchedTexels)
+{
+    for (float t : {0.0f, 0.5f, 4.4f, 20.0f, 60.0f, 110.0f}) {
+        SCOPED_TRACE("time " + std::to_string(t));
+        const std::vector<unsigned char> before = previous_frame(t);
+        render_frame(t);
+        const std::vector<unsigned char> now = read_rgb8(0, 0, 0, window_width, window_height);
+        size_t off = 0;
+        int largest = 0;
+        for (size_t p = 0; p < now.size(); p += 3) {
+            int difference = 0;
+            for (size_t c = p; c < p + 3; c++)
+                difference = std::max(difference, std::abs(now[c] - before[c]));
+            largest = std::max(largest, difference);
+            off += difference > 2;
+        }
+        EXPECT_LE(off, now.size() / 3 / 2000) << "pixels more than 2/255 off the previous stage's frame (largest "
+                                              << largest << "/255); at most 0.05 % may be";
+    }
 }
 
 // The particle that shows in pixel (i, j) by the model: one that covers the pixel's whole footprint with nothing

@@ -5,8 +5,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "children.h"
@@ -28,6 +33,7 @@ struct Options {
     double fps = 60;
     bool lossless = false;
     int crf = 18;
+    std::string preset;   // x264's preset; empty: the one that keeps up with the demo for lossless or --crf
     std::vector<Still> stills;
     std::string stills_dir = ".";
     std::string demo_program = "demo";   // the demo next to this tool, by --config, unless --demo names one
@@ -88,6 +94,36 @@ struct Frame {
 bool read_frame(int fd, Frame& frame);
 // Writes all of the data; false when the reader is gone.
 bool write_exactly(int fd, const void* data, size_t size);
+
+// Frames on their way to the encoder: the reader hands each one over and goes on reading while a thread of the
+// feed's own writes them to the encoder's pipe in order, up to `capacity` frames behind.
+class EncoderFeed {
+public:
+    EncoderFeed(int fd, size_t capacity);
+    EncoderFeed(const EncoderFeed&) = delete;
+    EncoderFeed& operator=(const EncoderFeed&) = delete;
+    ~EncoderFeed();
+    // Queues the pixels, leaving a spare buffer in their place; waits while the queue is full. False once a
+    // write has failed (the encoder is gone).
+    bool push(std::vector<unsigned char>& pixels);
+    // Waits until every frame queued is written and ends the thread; false when a write failed, or when SIGINT
+    // or SIGTERM came first (the thread is then left to end with the process).
+    bool finish();
+
+private:
+    void write_queued();
+    // Waits until ready() holds; false when an interrupt comes first.
+    bool wait_until(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready);
+
+    int fd_;
+    size_t capacity_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::vector<unsigned char>> queued_;
+    std::vector<std::vector<unsigned char>> spare_;
+    bool closed_ = false, failed_ = false, done_ = false;
+    std::thread thread_;
+};
 
 // stills.cpp: one frame as a PNG file, there only once complete.
 void write_still(const Frame& frame, const std::string& path);

@@ -1,4 +1,5 @@
 // capture's command line: the options, their checks and the help text.
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -19,6 +20,9 @@ void usage(FILE* to)
           "      --fps N             frames per second of the video (default 60)\n"
           "      --lossless          lossless RGB H.264 (libx264rgb, qp 0) instead of --crf\n"
           "      --crf N             x264 quality of the normal video, 0-51 (default 18)\n"
+          "      --preset NAME       x264's speed against size: ultrafast, superfast, veryfast, faster, fast,\n"
+          "                          medium, slow, slower or veryslow (default: ultrafast with --lossless,\n"
+          "                          veryfast with --crf)\n"
           "      --still SECONDS[=FILE.png]\n"
           "                          a PNG still of the frame at that time (repeatable; without a file name\n"
           "                          it is DIR/still-SSS.mmm.png)\n"
@@ -133,6 +137,14 @@ Options parse_arguments(int argc, char** argv)
             if (text.empty() || *end != '\0' || crf < 0 || crf > 51)
                 bad_arguments("--crf must be a whole number from 0 to 51, not '%s'", text.c_str());
             options.crf = static_cast<int>(crf);
+        } else if (argument == "--preset") {
+            options.preset = value();
+            const char* const presets[] = {"ultrafast", "superfast", "veryfast", "faster",  "fast",
+                                           "medium",    "slow",      "slower",   "veryslow"};
+            if (std::find(std::begin(presets), std::end(presets), options.preset) == std::end(presets))
+                bad_arguments("--preset must be one of ultrafast, superfast, veryfast, faster, fast, medium, slow, "
+                              "slower and veryslow, not '%s'",
+                              options.preset.c_str());
         } else if (argument == "--still") {
             still_texts.push_back(value());
         } else if (argument == "--stills-dir") {

@@ -9,13 +9,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "capture.h"
 #include "vclock_protocol.h"
 
 namespace {
 
-const double last_words = 5;   // seconds an encoder that stopped taking frames has to end by itself
+const double last_words = 5;       // seconds an encoder that stopped taking frames has to end by itself
+const size_t frames_queued = 16;   // frames the encoder may lag behind the demo (28 MiB at 960 x 600)
 
 struct Run {
     int frames_fd = -1;        // the read end of vclock's frame pipe
@@ -29,6 +31,7 @@ Run start_demo(const Options& options, const std::string& display, const std::ve
     int frames[2];
     if (pipe2(frames, O_CLOEXEC) != 0)
         die(1, "pipe: %s", strerror(errno));
+    fcntl(frames[0], F_SETPIPE_SZ, 1 << 20);   // fewer wake-ups per frame; a smaller pipe works as well
     Run run;
     run.output_path = temp_dir() + "/" + name + "-output.txt";
     const int output_fd = open(run.output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -151,13 +154,19 @@ void record_video(const Options& options, const std::string& display)
     Progress progress{"video", count, options.quiet};
     Frame frame;
     unsigned received = 0;
-    int encoder_fd = -1;
+    std::unique_ptr<EncoderFeed> encoder;
+    // What the encoder says on its way out belongs to the message when it stops taking frames.
+    auto encoder_stopped = [&ffmpeg_log] {
+        int status = 0;
+        wait_for(ffmpeg_child, status, last_words);
+        die(1, "ffmpeg stopped taking frames; it said:\n%s", read_file(ffmpeg_log).c_str());
+    };
     while (received < count && !interrupted() && read_frame(run.frames_fd, frame)) {
         const int64_t expected_ms = from_ms + llround(received * step_ms);
         if (frame.index != received + 1 || frame.ms != expected_ms)
             die(1, "vclock sent frame %u at %lld ms, expected frame %u at %lld ms", frame.index,
                 static_cast<long long>(frame.ms), received + 1, static_cast<long long>(expected_ms));
-        if (encoder_fd < 0) {
+        if (!encoder) {
             // The encoder starts with the first frame, which tells the picture size.
             int to_encoder[2];
             if (pipe2(to_encoder, O_CLOEXEC) != 0)
@@ -174,20 +183,21 @@ void record_video(const Options& options, const std::string& display)
             else
                 argv.insert(argv.end(),
                             {"-c:v", "libx264", "-crf", std::to_string(options.crf), "-pix_fmt", "yuv420p"});
-            argv.insert(argv.end(), {"-preset", "medium", "-f", "mp4", video_path});
+            const std::string preset = !options.preset.empty() ? options.preset
+                                       : options.lossless      ? "ultrafast"
+                                                               : "veryfast";
+            argv.insert(argv.end(), {"-preset", preset, "-f", "mp4", video_path});
             run_ffmpeg(argv, ffmpeg_log, to_encoder[0], to_encoder[1]);
             close(to_encoder[0]);
-            encoder_fd = to_encoder[1];
+            encoder = std::make_unique<EncoderFeed>(to_encoder[1], frames_queued);
         }
-        if (!write_exactly(encoder_fd, frame.rgb.data(), frame.rgb.size())) {
-            // The encoder is ending: what it says on the way out belongs to the message.
-            int status = 0;
-            wait_for(ffmpeg_child, status, last_words);
-            die(1, "ffmpeg stopped taking frames; it said:\n%s", read_file(ffmpeg_log).c_str());
-        }
+        if (!encoder->push(frame.rgb))
+            encoder_stopped();
         ++received;
         progress.update(received);
     }
+    if (encoder && !encoder->finish())
+        encoder_stopped();
     close_pipes(ffmpeg_child);   // the end of the frames: the encoder finishes while the demo ends
     finish_demo(run, received, count);
     int status = 0;

@@ -38,6 +38,14 @@ VCLOCK_EXPORT void SDL_GL_SwapBuffers(void)
     render_audio_after_swap(now);
 }
 
+// The program's last SDL call: the last grabbed frames are written while their GL context exists.
+VCLOCK_EXPORT void SDL_Quit(void)
+{
+    static const auto real_quit = vclock::next_symbol<void (*)(void)>("SDL_Quit");
+    vclock::write_started_grabs();
+    real_quit();
+}
+
 namespace {
 
 // Only the owner writes at its exit: a shell command or other child that inherited the preload leaves the files alone.

@@ -55,6 +55,8 @@ void read_event_settings();
 // frame_grab.cpp: the back buffer of chosen frames, just before their swap.
 void read_grab_settings();
 void grab_if_chosen(unsigned frame);
+// Writes the grabs whose readback has started; at SDL_Quit, while the GL context is still there.
+void write_started_grabs();
 
 // memory_log.cpp: one line per swap with the process's memory, and one at exit.
 void read_log_settings();
