@@ -162,11 +162,11 @@ TEST_F(Mp3Check, EncodedFilesAreJudgedFrameByFrameAgainstTheDevice)
 TEST_F(Mp3Check, OtherFormatsAreJudgedByTheirHeader)
 {
     // 44.1 kHz, 16-bit stereo PCM: 4096 bytes of data.
-    const char wav_header[] = "RIFF\x24\x10\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\x44\xAC\0\0\x10\xB1\x02\0"
+    const char pcm_header[] = "RIFF\x24\x10\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\x44\xAC\0\0\x10\xB1\x02\0"
                               "\x04\0\x10\0data\0\x10\0\0";
     const std::string stream = encode_mp3({}), not_mpeg = ", not MPEG audio";
     const std::pair<std::string, std::string> cases[] = {
-        {std::string(wav_header, sizeof wav_header - 1) + std::string(4096, '\x40'), ""},
+        {std::string(pcm_header, sizeof pcm_header - 1) + std::string(4096, '\x40'), ""},
         {std::string("OggS\0\x02\0\0\0\0\0\0", 12) + stream, "is an Ogg file" + not_mpeg},
         {std::string("fLaC\x80\0\0\x22\x10\0\x10\0", 12) + stream, "is a FLAC file" + not_mpeg},
         {std::string("MThd\0\0\0\x06\0\0\0\x01", 12) + stream, "is a MIDI file" + not_mpeg},
