@@ -300,7 +300,7 @@ const ToolCase tool_cases[] = {
      {},
      {"CLIP"},
      1,
-     "flash: clip.mkv lasts 0.499 s: flash judges whole seconds and needs at least 1 s"},
+     "flash: clip.mkv lasts 0.500 s: flash judges whole seconds and needs at least 1 s"},
     {"time stamps going backwards",
      {},
      {{"-f", "lavfi", "-i", "color=black:s=64x40:r=25:d=1.5", "-c:v", "mpeg2video", "clip.ts"}},

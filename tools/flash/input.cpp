@@ -264,8 +264,12 @@ VideoInfo probe_video(const std::string& ffprobe, const std::string& path)
         info.shortest = k == 1 ? interval : std::min(info.shortest, interval);
         info.longest = std::max(info.longest, interval);
     }
-    // The last frame shows as long as the one before it (or a frame at the declared rate, when it is the only one).
-    const double last = n > 1 ? info.times[n - 1] - info.times[n - 2] : info.fps > 0 ? 1 / info.fps : 0;
+    // The last frame shows for the mean interval at a steady rate, else as long as the one before it (a frame at
+    // the declared rate when it is the only one). The mean undoes a container's rounding of the times.
+    const double mean = n > 1 ? (info.times[n - 1] - info.times[0]) / static_cast<double>(n - 1) : 0;
+    const double last = n == 1                                  ? (info.fps > 0 ? 1 / info.fps : 0)
+                        : info.longest - info.shortest <= 0.002 ? mean
+                                                                : info.times[n - 1] - info.times[n - 2];
     info.end = info.times[n - 1] + last;
     return info;
 }

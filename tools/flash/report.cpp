@@ -85,9 +85,12 @@ std::string rate_text(const Analyser& analyser, const Clip& clip)
                       "frames' time stamps",
                       1000 * clip.shortest, 1000 * clip.longest, clip.declared_fps);
     const int frames = analyser.frames();
-    return format("%.4g fps, timed by the frames' time stamps",
-                  frames > 1 ? (frames - 1) / (analyser.rows().back().time - analyser.rows().front().time)
-                             : clip.declared_fps);
+    const double fps =
+        frames > 1 ? (frames - 1) / (analyser.rows().back().time - analyser.rows().front().time) : clip.declared_fps;
+    // Within 0.1 % of the header's rate (a container's rounding of the times), the header's figure is the rate.
+    if (clip.declared_fps > 0 && std::fabs(fps - clip.declared_fps) < 0.001 * clip.declared_fps)
+        return format("%g fps, timed by the frames' time stamps", clip.declared_fps);
+    return format("%.4g fps (the header says %g fps), timed by the frames' time stamps", fps, clip.declared_fps);
 }
 
 // JSON string: quotes, backslashes and control characters escaped.
