@@ -383,8 +383,8 @@ int Analyser::State::fullest_field(const FieldSet& set, int transitions) const
     for (size_t position = 0; position < set.count.size(); position++) {
         if (set.count[position] != transitions)
             continue;
-        const double dx = static_cast<double>(position % set.positions_x) + set.width / 2.0 - cx,
-                     dy = static_cast<double>(position / set.positions_x) + set.height / 2.0 - cy;
+        const auto px = static_cast<int>(position) % set.positions_x, py = static_cast<int>(position) / set.positions_x;
+        const double dx = px + set.width / 2.0 - cx, dy = py + set.height / 2.0 - cy;
         const double distance = dx * dx + dy * dy;
         if (area[position] > best_area + 1e-6 || (area[position] > best_area - 1e-6 && distance < best_distance)) {
             best = static_cast<int>(position);
@@ -485,11 +485,11 @@ void Analyser::finish(double end)
     s.end = end;
     for (int reading = 0; reading < reading_count; reading++)
         for (int rule = 0; rule < rule_count; rule++) {
-            Worst& worst = s.fields[reading][rule].worst;
-            worst.seconds_over = 0;
+            Worst& over = s.fields[reading][rule].worst;
+            over.seconds_over = 0;
             for (size_t k = 0; k < s.rows.size(); k++)
                 if (s.rows[k].transitions[reading][rule] > thresholds::transitions_allowed)
-                    worst.seconds_over += (k + 1 < s.rows.size() ? s.rows[k + 1].time : end) - s.rows[k].time;
+                    over.seconds_over += (k + 1 < s.rows.size() ? s.rows[k + 1].time : end) - s.rows[k].time;
             s.extended[reading][rule] = s.extended_windows(static_cast<Rule>(rule), static_cast<Reading>(reading));
         }
 }

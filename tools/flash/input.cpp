@@ -254,7 +254,8 @@ VideoInfo probe_video(const std::string& ffprobe, const std::string& path)
         for (size_t k = 0; k < stamps.size(); k++) {
             if (k > 0 && stamps[k] < stamps[k - 1])
                 fail(1, "the time stamps of %s go backwards at frame %zu (%.3f s after %.3f s)", path.c_str(), k,
-                     (stamps[k] - stamps[0]) * unit, (stamps[k - 1] - stamps[0]) * unit);
+                     static_cast<double>(stamps[k] - stamps[0]) * unit,
+                     static_cast<double>(stamps[k - 1] - stamps[0]) * unit);
             info.times.push_back(static_cast<double>(stamps[k] - stamps[0]) * unit);
         }
     }

@@ -253,13 +253,13 @@ void text_at(cairo_t* cr, double x, double y, const std::string& text, double al
     cairo_show_text(cr, text.c_str());
 }
 
-// A step for ticks: 1, 2 or 5 times a power of ten, giving at most about `most` ticks over span.
+// A step for ticks: 1, 2 or 5 times a power of ten (from 0.1), giving at most about `most` ticks over span.
 double tick_step(double span, int most)
 {
-    for (double power = 1;; power *= 10)
-        for (const double step : {power, 2 * power, 5 * power})
-            if (span / step <= most)
-                return step;
+    double step = 0.1;
+    for (int k = 0; span / step > most; k++)
+        step = (k % 3 == 0 ? 0.2 : k % 3 == 1 ? 0.5 : 1) * std::pow(10, k / 3);
+    return step;
 }
 
 void draw_plot(cairo_t* cr, const Analyser& analyser, const Clip& clip, int width, int height)
@@ -282,7 +282,7 @@ void draw_plot(cairo_t* cr, const Analyser& analyser, const Clip& clip, int widt
     for (const Row& row : rows)
         for (const auto& s : series)
             most = std::max(most, flashes_of(row.transitions[s.reading][s.rule]));
-    most = std::ceil(most);
+    most = std::ceil(most) + 1;   // room above the highest line
     const double start = time_of(analyser, clip, 0), end = std::max(start + 1e-3, clip.start + analyser.end());
     const auto x_of = [&](double t) { return left + (t - start) / (end - start) * plot_w; };
     const auto y_of = [&](double flashes) { return top + plot_h - flashes / most * plot_h; };
@@ -327,7 +327,8 @@ void draw_plot(cairo_t* cr, const Analyser& analyser, const Clip& clip, int widt
     cairo_set_line_width(cr, 1);
     cairo_set_font_size(cr, 11);
     const double flash_step = tick_step(most, 10);
-    for (double f = 0; f <= most + 1e-9; f += flash_step) {
+    for (int i = 0; i * flash_step <= most + 1e-9; i++) {
+        const double f = i * flash_step;
         set_colour(cr, grid);
         cairo_move_to(cr, left, std::round(y_of(f)) + 0.5);
         cairo_line_to(cr, left + plot_w, std::round(y_of(f)) + 0.5);
@@ -336,7 +337,9 @@ void draw_plot(cairo_t* cr, const Analyser& analyser, const Clip& clip, int widt
         text_at(cr, left - 6, y_of(f) + 4, format("%g", f), 1);
     }
     const double time_step = tick_step(end - start, 14);
-    for (double t = std::ceil(start / time_step) * time_step; t <= end + 1e-9; t += time_step) {
+    for (auto i = static_cast<long>(std::ceil(start / time_step)); static_cast<double>(i) * time_step <= end + 1e-9;
+         i++) {
+        const double t = static_cast<double>(i) * time_step;
         set_colour(cr, grid);
         cairo_move_to(cr, std::round(x_of(t)) + 0.5, top);
         cairo_line_to(cr, std::round(x_of(t)) + 0.5, top + plot_h);
