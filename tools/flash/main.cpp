@@ -154,7 +154,8 @@ int main(int argc, char** argv)
     opterr = 0;   // our own message, one line
     for (;;) {
         const int previous = optind;
-        const int option = getopt_long(argc, argv, ":qh", options, nullptr);
+        int index = 0;
+        const int option = getopt_long(argc, argv, ":qh", options, &index);
         if (option == -1)
             break;
         const std::string value = optarg ? optarg : "";
@@ -177,15 +178,11 @@ int main(int argc, char** argv)
             to_given = true;
             break;
         case csv_option:
-            csv = value;
-            break;
         case plot_option:
-            plot = value;
-            break;
         case json_option:
             if (value.empty())
-                bad_arguments("--json needs a file name, or - for standard output");
-            json = value;
+                bad_arguments("--%s needs a file name", options[index].name);
+            (option == csv_option ? csv : option == plot_option ? plot : json) = value;
             break;
         case diagonal_option:
             diagonal = parse_length(value, "--diagonal");
