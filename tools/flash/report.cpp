@@ -295,7 +295,8 @@ void draw_plot(cairo_t* cr, const Analyser& analyser, const Clip& clip, int widt
     const bool passes = analyser.passes();
     cairo_set_font_size(cr, 17);
     set_colour(cr, passes ? black : limit_colour);
-    text_at(cr, left, 24, clip.name + ": " + (passes ? "pass" : "FAIL"));
+    const std::string name = clip.name.substr(clip.name.rfind('/') + 1);   // npos + 1: from the start
+    text_at(cr, left, 24, name + ": " + (passes ? "pass" : "FAIL"));
     std::string fails;
     for (int reading = 0; reading < reading_count; reading++)
         for (int rule = 0; rule < rule_count; rule++) {
