@@ -12,6 +12,7 @@ packages=(
     xvfb xauth x11-utils mesa-utils           # headless display for tests
     libgl1-mesa-dri                           # software OpenGL (llvmpipe)
     ffmpeg libpng-dev                         # decoding the track in tests, capture, stills, flash
+    libcairo2-dev fonts-dejavu-core jq        # flash's plot and its text; reading its JSON in the tests
     dpkg-dev file lintian desktop-file-utils  # making and checking the .deb (tests/package)
     x11-xkb-utils xkb-data libglx-mesa0 libmad0 xz-utils   # what bench/gpu/pack.sh packs for a GPU machine
     time bc                                   # bench/compare.sh's timings

@@ -1,6 +1,7 @@
 // The analyser: each frame's relative luminance and red value averaged over 0.1-degree cells, each cell's opposing
 // changes, the area of every 10-degree field (and of the whole screen) that changes together, and the flashes of
-// each rule counted in the second that ends at every frame.
+// each rule counted in the second that ends at every frame, all on the frames' presentation times; then the 5-s
+// windows of extended flashing.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -35,8 +36,8 @@ struct Track {
     Sample low, high;            // the lowest and highest since the last change (before the first: since the start)
     signed char direction = 0;   // +1 after a rise, -1 after a fall, 0 before the first change
     bool started = false;
-    signed char counted = 0;        // direction of the last change that counts as half a flash
-    int counted_frame = -1000000;   // and its frame
+    signed char counted = 0;      // direction of the last change that counts as half a flash
+    double counted_time = -1e9;   // and its time
 };
 
 bool big_enough(Rule rule, double change)
@@ -110,7 +111,7 @@ template <typename T> struct SummedArea {
 
 // A counted change of a field.
 struct Event {
-    int frame;   // cppcheck-suppress unusedStructMember ; read when the event leaves the window
+    double time;   // cppcheck-suppress unusedStructMember ; read when the event leaves the window
     int position;
     float area;   // fraction of the field
 };
@@ -130,10 +131,8 @@ struct FieldSet {
 
 struct Analyser::State {
     Geometry geometry;
-    double fps;
-    int window;     // frames in one second
-    int together;   // frames within which cells change together
     int frame = 0;
+    double now = 0, end = 0;   // the current frame's time; where the last one stops
     LinearTable linear;
     std::vector<float> red, green, blue;   // per cell, linear means
     std::vector<Sample> samples[rule_count];
@@ -142,11 +141,14 @@ struct Analyser::State {
     SummedArea<double> surround_sums;
     SummedArea<int> rising_sums, falling_sums;
     FieldSet fields[reading_count][rule_count];
+    Extended extended[reading_count][rule_count];
     std::vector<Row> rows;
 
     void average_cells(const unsigned char* rgb);
     void surround(Rule rule);
     void count_fields(Rule rule, Reading reading, Row& row);
+    int fullest_field(const FieldSet& set, int transitions) const;
+    Extended extended_windows(Rule rule, Reading reading) const;
 };
 
 const char* rule_name(Rule rule)
@@ -159,14 +161,19 @@ const char* reading_name(Reading reading)
     return reading == field_reading ? "in any 10-degree field" : "over the whole screen";
 }
 
-int flashes_of(int transitions)
+double flashes_of(int transitions)
 {
-    return transitions / 2;
+    return transitions / 2.0;
 }
 
 bool exceeds(const Worst& worst)
 {
-    return flashes_of(worst.transitions) > thresholds::flashes_allowed;
+    return worst.transitions > thresholds::transitions_allowed;
+}
+
+bool exceeds(const Extended& extended)
+{
+    return extended.longest >= thresholds::extended_allowed - thresholds::same_time;
 }
 
 namespace {
@@ -219,13 +226,10 @@ bool viewing_geometry(int width, int height, double diagonal, double distance, G
     return true;
 }
 
-Analyser::Analyser(const Geometry& geometry, double fps) : state(new State)
+Analyser::Analyser(const Geometry& geometry) : state(new State)
 {
     State& s = *state;
     s.geometry = geometry;
-    s.fps = fps;
-    s.window = std::max(1, static_cast<int>(std::lround(thresholds::window * fps)));
-    s.together = std::max(1, static_cast<int>(std::lround(thresholds::together * fps)));
     const size_t cells = static_cast<size_t>(geometry.cells_x) * geometry.cells_y;
     s.red.resize(cells);
     s.green.resize(cells);
@@ -304,7 +308,8 @@ void Analyser::State::surround(Rule rule)
 void Analyser::State::count_fields(Rule rule, Reading reading, Row& row)
 {
     FieldSet& set = fields[reading][rule];
-    while (!set.events.empty() && set.events.front().frame <= frame - window) {
+    // The second ending at this frame: (now - 1 s, now], so that changes exactly one second apart fall in two.
+    while (!set.events.empty() && now - set.events.front().time >= thresholds::window - thresholds::same_time) {
         set.count[set.events.front().position]--;
         set.events.pop_front();
     }
@@ -323,7 +328,7 @@ void Analyser::State::count_fields(Rule rule, Reading reading, Row& row)
                 set.last[position] = static_cast<signed char>(direction);
                 set.count[position]++;
                 set.events.push_back(
-                    {frame, position, static_cast<float>(direction > 0 ? up : down) / static_cast<float>(area)});
+                    {now, position, static_cast<float>(direction > 0 ? up : down) / static_cast<float>(area)});
             }
             if (set.count[position] > best_count) {
                 best_count = set.count[position];
@@ -331,20 +336,21 @@ void Analyser::State::count_fields(Rule rule, Reading reading, Row& row)
             }
         }
     }
-    row.flashes[reading][rule] = flashes_of(best_count);
+    row.transitions[reading][rule] = best_count;
     const int best_x = best % set.positions_x, best_y = best / set.positions_x;
     if (reading == field_reading) {
         row.field_x[rule] = best_x * geometry.cell_width;
         row.field_y[rule] = best_y * geometry.cell_height;
     }
-    if (flashes_of(best_count) > thresholds::flashes_allowed)
+    if (best_count > thresholds::transitions_allowed)
         set.worst.frames_over++;
     if (best_count > set.worst.transitions) {
         Worst& worst = set.worst;
+        best = fullest_field(set, best_count);
         worst.transitions = best_count;
         worst.last_frame = frame;
-        worst.x = best_x * geometry.cell_width;
-        worst.y = best_y * geometry.cell_height;
+        worst.x = best % set.positions_x * geometry.cell_width;
+        worst.y = best / set.positions_x * geometry.cell_height;
         worst.width = set.width * geometry.cell_width;
         worst.height = set.height * geometry.cell_height;
         worst.area = 0;
@@ -354,12 +360,102 @@ void Analyser::State::count_fields(Rule rule, Reading reading, Row& row)
     }
 }
 
-void Analyser::add_frame(const unsigned char* rgb)
+// Of the positions with this many changes in the window, the one whose changes held the most area; of equals, the
+// one whose centre lies nearest the centre of the area changing now (the change that made the count).
+int Analyser::State::fullest_field(const FieldSet& set, int transitions) const
+{
+    std::vector<float> area(set.count.size(), 0.f);
+    for (const Event& event : set.events)
+        area[event.position] = std::max(area[event.position], event.area);
+    double cx = 0, cy = 0, cells = 0;
+    for (int y = 0; y < geometry.cells_y; y++)
+        for (int x = 0; x < geometry.cells_x; x++)
+            if (rising[static_cast<size_t>(y) * geometry.cells_x + x] ||
+                falling[static_cast<size_t>(y) * geometry.cells_x + x]) {
+                cx += x + 0.5;
+                cy += y + 0.5;
+                cells++;
+            }
+    cx = cells > 0 ? cx / cells : geometry.cells_x / 2.0;
+    cy = cells > 0 ? cy / cells : geometry.cells_y / 2.0;
+    int best = -1;
+    double best_area = -1, best_distance = 0;
+    for (size_t position = 0; position < set.count.size(); position++) {
+        if (set.count[position] != transitions)
+            continue;
+        const auto px = static_cast<int>(position) % set.positions_x, py = static_cast<int>(position) / set.positions_x;
+        const double dx = px + set.width / 2.0 - cx, dy = py + set.height / 2.0 - cy;
+        const double distance = dx * dx + dy * dy;
+        if (area[position] > best_area + 1e-6 || (area[position] > best_area - 1e-6 && distance < best_distance)) {
+            best = static_cast<int>(position);
+            best_area = area[position];
+            best_distance = distance;
+        }
+    }
+    return best;
+}
+
+// A frame flashes on where its second holds extended_transitions or more; a 5-s window fails where such frames
+// cover extended_allowed of it. The covered time is piecewise linear in the window's start, so its extremes lie
+// where a window starts or ends at a frame's time (or at the end).
+Extended Analyser::State::extended_windows(Rule rule, Reading reading) const
+{
+    using namespace thresholds;
+    const size_t n = rows.size();
+    std::vector<double> covered(n + 1, 0);   // seconds of flashing frames before frame k
+    for (size_t k = 0; k < n; k++) {
+        const double next = k + 1 < n ? rows[k + 1].time : end;
+        covered[k + 1] =
+            covered[k] + (rows[k].transitions[reading][rule] >= extended_transitions ? next - rows[k].time : 0);
+    }
+    // Flashing time in [first frame, t).
+    const auto before = [&](double t) {
+        const size_t k =
+            static_cast<size_t>(std::upper_bound(rows.begin(), rows.end(), t,
+                                                 [](double value, const Row& row) { return value < row.time; }) -
+                                rows.begin());
+        if (k == 0)
+            return 0.0;
+        if (k == n && t >= end)
+            return covered[n];
+        const bool on = rows[k - 1].transitions[reading][rule] >= extended_transitions;
+        return covered[k - 1] + (on ? t - rows[k - 1].time : 0);
+    };
+    Extended result;
+    std::vector<double> starts;
+    for (const Row& row : rows) {
+        starts.push_back(row.time);
+        starts.push_back(row.time - extended_window);
+    }
+    starts.push_back(end - extended_window);
+    std::sort(starts.begin(), starts.end());
+    for (const double from : starts) {
+        const double flashing = before(from + extended_window) - before(from);
+        if (flashing > result.longest + 1e-9) {
+            result.longest = flashing;
+            result.longest_from = std::max(0.0, from);
+        }
+        if (flashing < extended_allowed - same_time)
+            continue;
+        const double a = std::max(0.0, from), b = std::min(end, from + extended_window);
+        if (!result.spans.empty() && a <= result.spans.back().to + same_time) {
+            result.spans.back().to = std::max(result.spans.back().to, b);
+            result.spans.back().longest = std::max(result.spans.back().longest, flashing);
+        } else {
+            result.spans.push_back({a, b, flashing});
+        }
+    }
+    return result;
+}
+
+void Analyser::add_frame(const unsigned char* rgb, double time)
 {
     State& s = *state;
     const Geometry& g = s.geometry;
+    s.now = time;
     s.average_cells(rgb);
     Row row;
+    row.time = time;
     for (int r = 0; r < rule_count; r++) {
         const Rule rule = static_cast<Rule>(r);
         s.surround(rule);
@@ -368,9 +464,9 @@ void Analyser::add_frame(const unsigned char* rgb)
             const int direction = step(track, s.samples[rule][cell], rule);
             if (direction != 0) {
                 track.counted = static_cast<signed char>(direction);
-                track.counted_frame = s.frame;
+                track.counted_time = time;
             }
-            const bool recent = s.frame - track.counted_frame < s.together;
+            const bool recent = time - track.counted_time < thresholds::together - thresholds::same_time;
             s.rising[cell] = recent && track.counted > 0;
             s.falling[cell] = recent && track.counted < 0;
         }
@@ -383,19 +479,29 @@ void Analyser::add_frame(const unsigned char* rgb)
     s.frame++;
 }
 
+void Analyser::finish(double end)
+{
+    State& s = *state;
+    s.end = end;
+    for (int reading = 0; reading < reading_count; reading++)
+        for (int rule = 0; rule < rule_count; rule++) {
+            Worst& over = s.fields[reading][rule].worst;
+            over.seconds_over = 0;
+            for (size_t k = 0; k < s.rows.size(); k++)
+                if (s.rows[k].transitions[reading][rule] > thresholds::transitions_allowed)
+                    over.seconds_over += (k + 1 < s.rows.size() ? s.rows[k + 1].time : end) - s.rows[k].time;
+            s.extended[reading][rule] = s.extended_windows(static_cast<Rule>(rule), static_cast<Reading>(reading));
+        }
+}
+
 const Geometry& Analyser::geometry() const
 {
     return state->geometry;
 }
 
-double Analyser::fps() const
+double Analyser::end() const
 {
-    return state->fps;
-}
-
-int Analyser::window_frames() const
-{
-    return state->window;
+    return state->end;
 }
 
 int Analyser::frames() const
@@ -411,4 +517,19 @@ const std::vector<Row>& Analyser::rows() const
 const Worst& Analyser::worst(Rule rule, Reading reading) const
 {
     return state->fields[reading][rule].worst;
+}
+
+const Extended& Analyser::extended(Rule rule, Reading reading) const
+{
+    return state->extended[reading][rule];
+}
+
+bool Analyser::passes() const
+{
+    for (int reading = 0; reading < reading_count; reading++)
+        for (int rule = 0; rule < rule_count; rule++)
+            if (exceeds(worst(static_cast<Rule>(rule), static_cast<Reading>(reading))) ||
+                exceeds(extended(static_cast<Rule>(rule), static_cast<Reading>(reading))))
+                return false;
+    return true;
 }

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdarg>
@@ -66,8 +67,8 @@ bool read_exactly(int fd, unsigned char* data, size_t size)
     return true;
 }
 
-// A program's whole stdout.
-std::string output_of(const std::vector<std::string>& argv)
+// A program's whole stdout, and its wait status.
+std::string output_of(const std::vector<std::string>& argv, int* status)
 {
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0)
@@ -84,8 +85,31 @@ std::string output_of(const std::vector<std::string>& argv)
             break;
     }
     close(out[0]);
-    finish();
+    *status = finish();
+    if (interrupted())
+        fail(130, "interrupted");
     return text;
+}
+
+// "key=value|key=value" of ffprobe's compact output: the value of key, "" when missing.
+std::string field(const std::string& line, const std::string& key)
+{
+    size_t at = 0;
+    while (at < line.size()) {
+        const size_t end = std::min(line.find('|', at), line.size());
+        if (line.compare(at, key.size() + 1, key + "=") == 0)
+            return line.substr(at + key.size() + 1, end - at - key.size() - 1);
+        at = end + 1;
+    }
+    return "";
+}
+
+bool whole_number(const std::string& text, long long* value)
+{
+    char* end = nullptr;
+    errno = 0;
+    *value = strtoll(text.c_str(), &end, 10);
+    return !text.empty() && *end == '\0' && errno == 0;
 }
 
 }   // namespace
@@ -98,7 +122,7 @@ void fail(int status, const char* format, ...)
     vsnprintf(message, sizeof message, format, args);   // NOLINT(clang-analyzer-valist.Uninitialized): a false alarm
     va_end(args);
     clean_up();
-    printf("flash: %s\n", message);
+    fprintf(stderr, "flash: %s\n", message);
     exit(status);
 }
 
@@ -177,16 +201,77 @@ std::string record_show(const std::string& capture, double from, double to, bool
     return video;
 }
 
+// The frames' times come from a first pass of ffprobe over the decoded frames (best_effort_timestamp: the
+// presentation time stamp, or the decoder's guess where a frame lacks one), in the order ffmpeg then hands the frames
+// over with -fps_mode passthrough, which neither drops nor repeats any. Integers in the stream's time base keep the
+// times exact. A separate pass is simpler and sturdier than reading ffmpeg's log (showinfo) beside its picture
+// output, and it refuses a file with no frames or times going backwards before any picture is decoded for analysis.
 VideoInfo probe_video(const std::string& ffprobe, const std::string& path)
 {
-    const std::string text = output_of({ffprobe, "-v", "error", "-select_streams", "v:0", "-show_entries",
-                                        "stream=width,height,r_frame_rate", "-of", "csv=p=0", path});
+    int status = 0;
+    const std::string stream = output_of({ffprobe, "-v", "quiet", "-select_streams", "v:0", "-show_entries",
+                                          "stream=width,height,r_frame_rate,time_base", "-of", "compact=p=0", path},
+                                         &status);
     VideoInfo info;
-    unsigned numerator = 0, denominator = 0;
-    if (sscanf(text.c_str(), "%d,%d,%u/%u", &info.width, &info.height, &numerator, &denominator) != 4 ||
-        info.width <= 0 || info.height <= 0 || numerator == 0 || denominator == 0)
+    unsigned numerator = 0, denominator = 0, base_numerator = 0, base_denominator = 0;
+    info.width = atoi(field(stream, "width").c_str());
+    info.height = atoi(field(stream, "height").c_str());
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || info.width <= 0 || info.height <= 0 ||
+        sscanf(field(stream, "r_frame_rate").c_str(), "%u/%u", &numerator, &denominator) != 2 ||
+        sscanf(field(stream, "time_base").c_str(), "%u/%u", &base_numerator, &base_denominator) != 2)
         fail(1, "%s holds no video stream that ffprobe can read", path.c_str());
-    info.fps = static_cast<double>(numerator) / denominator;
+    info.fps = numerator > 0 && denominator > 0 ? static_cast<double>(numerator) / denominator : 0;
+
+    const std::string frames = output_of({ffprobe, "-v", "quiet", "-select_streams", "v:0", "-show_entries",
+                                          "frame=pts,best_effort_timestamp", "-of", "compact=p=0", path},
+                                         &status);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        fail(1, "ffprobe could not read the frames of %s (exit status %d)", path.c_str(),
+             WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+    std::vector<long long> stamps;
+    bool all_stamped = true, any_pts = false;
+    for (size_t at = 0; at < frames.size();) {
+        const size_t end = std::min(frames.find('\n', at), frames.size());
+        const std::string line = frames.substr(at, end - at);
+        at = end + 1;
+        if (line.compare(0, 4, "pts=") != 0)
+            continue;   // an empty line or a side-data section
+        long long pts = 0, best = 0;
+        any_pts = any_pts || whole_number(field(line, "pts"), &pts);
+        all_stamped = all_stamped && whole_number(field(line, "best_effort_timestamp"), &best);
+        stamps.push_back(best);
+    }
+    if (stamps.empty())
+        fail(1, "%s holds no frames", path.c_str());
+    if (!any_pts || !all_stamped || base_numerator == 0 || base_denominator == 0) {
+        if (!(info.fps > 0))
+            fail(1, "%s has no time stamps and no declared frame rate", path.c_str());
+        info.timing = Timing::declared_rate;
+        for (size_t k = 0; k < stamps.size(); k++)
+            info.times.push_back(static_cast<double>(k) / info.fps);
+    } else {
+        const double unit = static_cast<double>(base_numerator) / base_denominator;
+        for (size_t k = 0; k < stamps.size(); k++) {
+            if (k > 0 && stamps[k] < stamps[k - 1])
+                fail(1, "the time stamps of %s go backwards at frame %zu (%.3f s after %.3f s)", path.c_str(), k,
+                     static_cast<double>(stamps[k] - stamps[0]) * unit,
+                     static_cast<double>(stamps[k - 1] - stamps[0]) * unit);
+            info.times.push_back(static_cast<double>(stamps[k] - stamps[0]) * unit);
+        }
+    }
+    const size_t n = info.times.size();
+    for (size_t k = 1; k < n; k++) {
+        const double interval = info.times[k] - info.times[k - 1];
+        info.shortest = k == 1 ? interval : std::min(info.shortest, interval);
+        info.longest = std::max(info.longest, interval);
+    }
+    // The last frame shows for the mean interval at a steady rate, else as long as the one before it (a frame at
+    // the declared rate when it is the only one). The mean undoes a container's rounding of the times.
+    const double mean = n > 1 ? (info.times[n - 1] - info.times[0]) / static_cast<double>(n - 1) : 0;
+    const double last = n == 1                                  ? (info.fps > 0 ? 1 / info.fps : 0)
+                        : info.longest - info.shortest <= 0.002 ? mean
+                                                                : info.times[n - 1] - info.times[n - 2];
+    info.end = info.times[n - 1] + last;
     return info;
 }
 
@@ -196,7 +281,7 @@ int decode_video(const std::string& ffmpeg, const std::string& path, const Video
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0)
         fail(1, "pipe: %s", strerror(errno));
-    // Every frame at the stream's own rate: the analysis counts time in frames.
+    // Every decoded frame once, in the order ffprobe listed their times.
     start({ffmpeg, "-nostdin", "-v", "error", "-i", path, "-map", "0:v:0", "-fps_mode", "passthrough", "-f", "rawvideo",
            "-pix_fmt", "rgb24", "-"},
           out[1]);
@@ -204,7 +289,9 @@ int decode_video(const std::string& ffmpeg, const std::string& path, const Video
     std::vector<unsigned char> frame(static_cast<size_t>(info.width) * info.height * 3);
     int frames = 0;
     while (!interrupted() && read_exactly(out[0], frame.data(), frame.size())) {
-        analyser.add_frame(frame.data());
+        if (static_cast<size_t>(analyser.frames()) >= info.times.size())
+            fail(1, "ffmpeg decoded more frames of %s than ffprobe listed (%zu)", path.c_str(), info.times.size());
+        analyser.add_frame(frame.data(), info.times[static_cast<size_t>(analyser.frames())]);
         frames = analyser.frames();
         if (!quiet && frames % 600 == 0)
             fprintf(stderr, "flash: %d frames\n", frames);
@@ -216,7 +303,8 @@ int decode_video(const std::string& ffmpeg, const std::string& path, const Video
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         fail(1, "ffmpeg could not decode %s (exit status %d)", path.c_str(),
              WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-    if (frames == 0)
-        fail(1, "%s holds no frames", path.c_str());
+    if (static_cast<size_t>(frames) != info.times.size())
+        fail(1, "ffmpeg decoded %d frames of %s, ffprobe listed %zu", frames, path.c_str(), info.times.size());
+    analyser.finish(info.end);
     return frames;
 }

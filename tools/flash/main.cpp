@@ -4,8 +4,9 @@
 // It reads any video through ffmpeg, or records the show itself at 60 fps under the controlled clock with capture.
 //   thresholds.h   the published limits, cited, in one place
 //   analysis.cpp   cells, fields and the count of flashes per second
-//   report.cpp     the verdicts, the CSV and the plot
+//   report.cpp     the verdicts, the CSV, the JSON and the plot
 //   input.cpp      ffmpeg, capture, the children and the temporary folder
+#include <getopt.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +17,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include "thresholds.h"
 
 #include "flash.h"
 
@@ -28,16 +31,20 @@ void usage(FILE* to)
     fputs("usage: flash [options] VIDEO\n"
           "       flash [options] --show [--from SECONDS] [--to SECONDS]\n"
           "Counts the flashes of a video against the photosensitivity thresholds of WCAG 2.2 (success criterion\n"
-          "2.3.1) and ITU-R BT.1702: at most 3 general and 3 red flashes in any second, unless no more than 25 %\n"
-          "of any 10-degree field flashes; the area is also judged against the whole screen. Prints the worst\n"
-          "second of each rule with a verdict.\n"
-          "  VIDEO                  any file ffmpeg reads; every frame is judged at the stream's frame rate\n"
+          "2.3.1), ITU-R BT.1702 and Ofcom's guidance: more than 6 opposing changes (3 flashes) of the general or the\n"
+          "red rule in any second fail, unless no more than 25 % of any 10-degree field flashes; 4 or more changes a\n"
+          "second on frames covering 4 s of some 5-s window fail as extended flashing. The area is also judged\n"
+          "against the whole screen. Time is the frames' presentation time stamps. Prints the worst second of each\n"
+          "rule with a verdict.\n"
+          "  VIDEO                  any file ffmpeg reads, at least one second long\n"
           "      --show             record the show at 60 fps under the controlled clock (with capture) and judge it\n"
           "      --from SECONDS     with --show: start of the recorded interval (default 0)\n"
           "      --to SECONDS       with --show: end of the interval (default 136, the end of the show)\n"
-          "      --csv FILE         one row per frame: the flashes of each rule in the second ending there, and the\n"
+          "      --csv FILE         one row per frame: the changes of each rule in the second ending there, and the\n"
           "                         worst field\n"
-          "      --plot FILE.png    flashes per second over the clip, with the allowed 3 as a line\n"
+          "      --json FILE        the verdicts, worst seconds, extended windows, thresholds and the clip, as JSON\n"
+          "                         ('-': on standard output, the report then on standard error)\n"
+          "      --plot FILE        flashes per second over the clip: PNG, or SVG when FILE ends in .svg\n"
           "      --diagonal LENGTH  screen diagonal, with --distance: the 10-degree field follows from them (a\n"
           "                         number with in or cm; without, the field is 341 x 256 of 1024 x 768, scaled)\n"
           "      --distance LENGTH  viewing distance (in or cm)\n"
@@ -50,6 +57,7 @@ void usage(FILE* to)
           to);
 }
 
+// One line naming what is wrong, then the usage, on stderr; status 2.
 __attribute__((format(printf, 1, 2), noreturn)) void bad_arguments(const char* format, ...)
 {
     char message[1024];
@@ -57,15 +65,18 @@ __attribute__((format(printf, 1, 2), noreturn)) void bad_arguments(const char* f
     va_start(args, format);
     vsnprintf(message, sizeof message, format, args);   // NOLINT(clang-analyzer-valist.Uninitialized): a false alarm
     va_end(args);
-    printf("flash: %s (flash --help lists the options)\n", message);
+    fprintf(stderr, "flash: %s\n", message);
+    usage(stderr);
     exit(2);
 }
 
+// The whole argument is a finite number within [low, high].
 double parse_number(const std::string& text, const char* what, double low, double high)
 {
     char* end = nullptr;
+    errno = 0;
     const double value = strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || !(value >= low && value <= high))
+    if (text.empty() || *end != '\0' || errno != 0 || !(value >= low && value <= high))
         bad_arguments("%s must be a number from %g to %g, not '%s'", what, low, high, text.c_str());
     return value;
 }
@@ -95,13 +106,16 @@ std::string own_directory()
     return text.substr(0, text.rfind('/'));
 }
 
-// The folder a file will be written to exists and takes files.
+// The folder a file will be written to exists and takes files, and the name is not a folder.
 void check_writable(const std::string& path, const char* what)
 {
     const size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    struct stat info;
     if (access(folder.c_str(), W_OK) != 0)
         fail(1, "cannot write the %s %s: the folder %s is missing or not writable", what, path.c_str(), folder.c_str());
+    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        fail(1, "cannot write the %s %s: it is a folder", what, path.c_str());
 }
 
 }   // namespace
@@ -109,55 +123,97 @@ void check_writable(const std::string& path, const char* what)
 int main(int argc, char** argv)
 {
     setvbuf(stdout, nullptr, _IOLBF, 0);
-    std::string video, csv, plot, capture, ffmpeg = "ffmpeg";
+    std::string video, csv, plot, json, capture, ffmpeg = "ffmpeg";
     bool show = false, quiet = false, to_given = false, from_given = false;
     double from = 0, to = show_length, diagonal = 0, distance = 0;
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        const auto value = [&]() -> std::string {
-            if (i + 1 >= argc)
-                bad_arguments("%s needs a value", argument.c_str());
-            return argv[++i];
-        };
-        if (argument == "-h" || argument == "--help") {
+    enum {
+        show_option = 256,
+        from_option,
+        to_option,
+        csv_option,
+        plot_option,
+        json_option,
+        diagonal_option,
+        distance_option,
+        capture_option,
+        ffmpeg_option
+    };
+    static const option options[] = {{"show", no_argument, nullptr, show_option},
+                                     {"from", required_argument, nullptr, from_option},
+                                     {"to", required_argument, nullptr, to_option},
+                                     {"csv", required_argument, nullptr, csv_option},
+                                     {"plot", required_argument, nullptr, plot_option},
+                                     {"json", required_argument, nullptr, json_option},
+                                     {"diagonal", required_argument, nullptr, diagonal_option},
+                                     {"distance", required_argument, nullptr, distance_option},
+                                     {"capture", required_argument, nullptr, capture_option},
+                                     {"ffmpeg", required_argument, nullptr, ffmpeg_option},
+                                     {"quiet", no_argument, nullptr, 'q'},
+                                     {"help", no_argument, nullptr, 'h'},
+                                     {nullptr, 0, nullptr, 0}};
+    opterr = 0;   // our own message, one line
+    for (;;) {
+        const int previous = optind;
+        int index = 0;
+        const int option = getopt_long(argc, argv, ":qh", options, &index);
+        if (option == -1)
+            break;
+        const std::string value = optarg ? optarg : "";
+        switch (option) {
+        case 'h':
             usage(stdout);
             return 0;
-        } else if (argument == "--show") {
-            show = true;
-        } else if (argument == "--from") {
-            from = parse_number(value(), "--from", 0, show_length);
-            from_given = true;
-        } else if (argument == "--to") {
-            to = parse_number(value(), "--to", 0, show_length);
-            to_given = true;
-        } else if (argument == "--csv") {
-            csv = value();
-        } else if (argument == "--plot") {
-            plot = value();
-        } else if (argument == "--diagonal") {
-            diagonal = parse_length(value(), "--diagonal");
-        } else if (argument == "--distance") {
-            distance = parse_length(value(), "--distance");
-        } else if (argument == "--capture") {
-            capture = value();
-        } else if (argument == "--ffmpeg") {
-            ffmpeg = value();
-        } else if (argument == "-q" || argument == "--quiet") {
+        case 'q':
             quiet = true;
-        } else if (argument.size() > 1 && argument[0] == '-') {
-            bad_arguments("unknown option '%s'", argument.c_str());
-        } else if (video.empty()) {
-            video = argument;
-        } else {
-            bad_arguments("one video at a time ('%s' and '%s')", video.c_str(), argument.c_str());
+            break;
+        case show_option:
+            show = true;
+            break;
+        case from_option:
+            from = parse_number(value, "--from", 0, show_length);
+            from_given = true;
+            break;
+        case to_option:
+            to = parse_number(value, "--to", 0, show_length);
+            to_given = true;
+            break;
+        case csv_option:
+        case plot_option:
+        case json_option:
+            if (value.empty())
+                bad_arguments("--%s needs a file name", options[index].name);
+            (option == csv_option ? csv : option == plot_option ? plot : json) = value;
+            break;
+        case diagonal_option:
+            diagonal = parse_length(value, "--diagonal");
+            break;
+        case distance_option:
+            distance = parse_length(value, "--distance");
+            break;
+        case capture_option:
+            capture = value;
+            break;
+        case ffmpeg_option:
+            ffmpeg = value;
+            break;
+        case ':':
+            bad_arguments("%s needs a value", argv[optind - 1]);
+        default:
+            bad_arguments("unknown option '%s'", argv[previous < argc ? previous : argc - 1]);
         }
+    }
+    for (int i = optind; i < argc; i++) {
+        if (!video.empty())
+            bad_arguments("one video at a time ('%s' and '%s')", video.c_str(), argv[i]);
+        video = argv[i];
     }
     if (show == !video.empty())
         bad_arguments(show ? "give a video or --show, not both" : "name a video, or --show");
     if ((from_given || to_given) && !show)
         bad_arguments("--from and --to go with --show");
-    if (show && !(to > from))
-        bad_arguments("--to (%g) must come after --from (%g)", to, from);
+    if (show && !(to - from >= thresholds::window))
+        bad_arguments("--to (%g) must come at least %g s after --from (%g)", to, thresholds::window, from);
+    const bool json_out = json == "-";
     if ((diagonal > 0) != (distance > 0))
         bad_arguments("--diagonal and --distance go together");
 
@@ -184,9 +240,12 @@ int main(int argc, char** argv)
         check_writable(csv, "CSV");
     if (!plot.empty())
         check_writable(plot, "plot");
+    if (!json.empty() && !json_out)
+        check_writable(json, "JSON");
 
     catch_signals();
-    Clip clip{video, 0};
+    Clip clip;
+    clip.name = video;
     if (show) {
         video = record_show(capture, from, to, quiet);
         clip.start = from;
@@ -195,23 +254,31 @@ int main(int argc, char** argv)
         clip.name = name;
     }
     const VideoInfo info = probe_video(ffprobe, video);
+    clip.declared_fps = info.fps;
+    clip.timing = info.timing;
+    clip.shortest = info.shortest;
+    clip.longest = info.longest;
+    const double rounding = 0.002;   // seconds: containers that keep milliseconds shorten the last frame by one
+    if (info.end < thresholds::window - rounding)
+        fail(1, "%s lasts %.3f s: flash judges whole seconds and needs at least %g s", video.c_str(), info.end,
+             thresholds::window);
     Geometry geometry = standard_geometry(info.width, info.height);
     if (diagonal > 0 && !viewing_geometry(info.width, info.height, diagonal, distance, &geometry))
         fail(1, "a %g cm diagonal seen from %g cm makes no 10-degree field on %dx%d pixels", diagonal, distance,
              info.width, info.height);
-    Analyser analyser(geometry, info.fps);
+    Analyser analyser(geometry);
     decode_video(ffmpeg_path, video, info, analyser, quiet);
     clean_up();
 
-    fputs(report_text(analyser, clip).c_str(), stdout);
+    fputs(report_text(analyser, clip).c_str(), json_out ? stderr : stdout);
     std::string error;
     if (!csv.empty() && !write_csv(analyser, clip, csv, &error))
         fail(1, "cannot write the CSV %s: %s", csv.c_str(), error.c_str());
     if (!plot.empty() && !write_plot(analyser, clip, plot, &error))
         fail(1, "cannot write the plot %s: %s", plot.c_str(), error.c_str());
-    for (int rule = 0; rule < rule_count; rule++)
-        for (int reading = 0; reading < reading_count; reading++)
-            if (exceeds(analyser.worst(static_cast<Rule>(rule), static_cast<Reading>(reading))))
-                return 3;
-    return 0;
+    if (json_out)
+        fputs(report_json(analyser, clip).c_str(), stdout);
+    else if (!json.empty() && !write_whole(json, report_json(analyser, clip), &error))
+        fail(1, "cannot write the JSON %s: %s", json.c_str(), error.c_str());
+    return analyser.passes() ? 0 : 3;
 }

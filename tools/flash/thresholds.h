@@ -6,6 +6,8 @@
 //           Threshold" and its definitions "general flash and red flash thresholds", "relative luminance".
 //   [BT]    ITU-R Recommendation BT.1702, guidance for the reduction of photosensitive epileptic seizures caused
 //           by television (and the broadcasters' guidance that repeats its limits for television).
+//   [OFCOM] Ofcom, Guidance Note on flashing images and regular patterns in television (the United Kingdom's
+//           broadcast guidance, which the broadcast analysers apply).
 #pragma once
 
 namespace thresholds {
@@ -31,9 +33,19 @@ constexpr double red_scale = 320;        // units of the red value per unit of R
 constexpr double red_change = 20;        // red value units, more than
 
 // [WCAG] "no more than three general flashes and / or no more than three red flashes within any one-second
-// period"; [BT] states the same count for television.
-constexpr int flashes_allowed = 3;   // per rule, in any one second
-constexpr double window = 1.0;       // seconds
+// period"; [BT] states the same count for television. A flash is a pair of opposing changes, and the count is
+// read as the broadcast analysers read it ([OFCOM], [BT]): more than 6 opposing changes (transitions) in any one
+// second fail, as the seventh begins the fourth flash. This is the conservative reading; counting only whole
+// flashes ("more than 3 pairs") would pass 7 changes.
+constexpr int transitions_allowed = 6;   // opposing changes per rule, in any one second
+constexpr double window = 1.0;           // seconds, measured on the frames' presentation times
+
+// [OFCOM] warns that flashing sequences lasting more than 5 s may be a risk even when they stay within the count. The
+// broadcast analysers judge it as "extended flashing": 4 or more transitions in the second ending at a frame, on frames
+// that together cover at least 4 s of some 5-s window, fail.
+constexpr int extended_transitions = 4;    // transitions in the second ending at a frame, at least
+constexpr double extended_window = 5.0;    // seconds
+constexpr double extended_allowed = 4.0;   // seconds of such frames in the window: this much or more fails
 
 // [WCAG] "...or the combined area of flashes occurring concurrently occupies no more than a total of .006
 // steradians within any 10 degree visual field on the screen (25 % of any 10 degree visual field on the screen)
@@ -56,6 +68,10 @@ constexpr double surround_degrees = 1.0;   // side of the balance check
 
 // Ours: changes of different cells belong to one flash of the field when they fall within this time of each other
 // (a change that takes a few frames, like a pulse rising over three frames at 60 fps).
-constexpr double together = 0.05;   // seconds
+constexpr double together = 0.05;   // seconds, less than
+
+// Ours: two times closer than this are the same instant (containers round time stamps, to the millisecond in
+// some), so that changes exactly one second apart fall in different seconds whatever the rounding.
+constexpr double same_time = 1e-4;   // seconds
 
 }   // namespace thresholds
