@@ -23,20 +23,22 @@ const int width = 960, height = 600;   // the default display configuration
 std::vector<Frame8> decode_with_ffmpeg(const std::string& path, int width, int height)
 {
     std::vector<Frame8> frames;
-    const std::string command = "ffmpeg -nostdin -loglevel error -i '" + path + "' -f rawvideo -pix_fmt rgb24 -";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
+    const TempDir scratch;
+    const std::string raw = scratch / "frames.rgb";
+    const RunResult decoded = run_program(
+        {"/usr/bin/ffmpeg", "-nostdin", "-loglevel", "error", "-i", path, "-f", "rawvideo", "-pix_fmt", "rgb24", raw},
+        {}, "", 300);
+    if (!decoded.exited || decoded.status != 0)
         return frames;
-    for (;;) {
+    const std::string bytes = read_text(raw);
+    const size_t frame_bytes = static_cast<size_t>(width) * height * 3;
+    for (size_t at = 0; at + frame_bytes <= bytes.size(); at += frame_bytes) {
         Frame8 frame;
         frame.width = width;
         frame.height = height;
-        frame.rgb.resize(static_cast<size_t>(width) * height * 3);
-        if (fread(frame.rgb.data(), 1, frame.rgb.size(), pipe) != frame.rgb.size())
-            break;
+        frame.rgb.assign(bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(at + frame_bytes));
         frames.push_back(std::move(frame));
     }
-    pclose(pipe);
     return frames;
 }
 
@@ -44,20 +46,15 @@ std::vector<Frame8> decode_with_ffmpeg(const std::string& path, int width, int h
 // "" when absent.
 std::string probe(const std::string& path, const std::string& stream, const std::string& entry)
 {
-    std::string command = "ffprobe -v error ";
+    std::vector<std::string> argv = {"/usr/bin/ffprobe", "-v", "error"};
     if (stream.empty())
-        command += "-show_entries format=" + entry;
+        argv.insert(argv.end(), {"-show_entries", "format=" + entry});
     else
-        command += "-count_frames -select_streams " + stream + " -show_entries stream=" + entry;
-    command += " -of default=noprint_wrappers=1:nokey=1 '" + path + "'";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return "";
-    char line[256] = "";
-    const bool got = fgets(line, sizeof line, pipe) != nullptr;
-    pclose(pipe);
-    std::string value = got ? line : "";
-    while (!value.empty() && (value.back() == '\n' || value.back() == '\r'))
+        argv.insert(argv.end(), {"-count_frames", "-select_streams", stream, "-show_entries", "stream=" + entry});
+    argv.insert(argv.end(), {"-of", "default=noprint_wrappers=1:nokey=1", path});
+    const RunResult probed = run_program(argv, {}, "", 120);
+    std::string value = probed.exited && probed.status == 0 ? probed.output.substr(0, probed.output.find('\n')) : "";
+    while (!value.empty() && value.back() == '\r')
         value.pop_back();
     return value;
 }

@@ -3,10 +3,11 @@
 // Setting (optional)
 //   VCLOCK_LOG          path of a text log, one line per swap "swap K frame_t MS clock C rss_kb R heap_kb H"
 //                       (K = swaps done now, MS = T(K-1) the time of the frame just shown, C = the clock value
-//                       from now on, R = the process's resident memory in KiB right after the swap, as VmRSS
-//                       in /proc/self/status, H = the KiB allocated with malloc and not yet freed, all arenas
-//                       and mapped blocks, from mallinfo2; 0 where malloc is replaced, as under AddressSanitizer
-//                       or valgrind) and "exit swaps N" when the program exits normally
+//                       from now on, R = the process's resident memory in KiB right after the swap, the
+//                       resident pages of /proc/self/statm (what VmRSS in /proc/self/status counts), H = the KiB
+//                       allocated with malloc and not yet freed, all arenas and mapped blocks, from mallinfo2; 0 where
+//                       malloc is replaced, as under AddressSanitizer or valgrind) and "exit swaps N" when the program
+//                       exits normally
 #include <fcntl.h>
 #include <malloc.h>
 
@@ -19,7 +20,8 @@ namespace {
 
 FILE* log_file = nullptr;
 
-// Resident memory of this process in KiB (VmRSS), or -1 when /proc cannot tell.
+// Resident memory of this process in KiB: the resident pages of /proc/self/statm (the VmRSS of /proc/self/status,
+// without parsing its text), or -1 when /proc cannot tell.
 long resident_kb()
 {
     const int fd = open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
