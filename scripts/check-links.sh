@@ -11,7 +11,7 @@ cd "$root"
 # The GitHub anchor of each heading of a Markdown file, one a line: lower case, punctuation dropped, spaces to -.
 anchors() {
     awk '/^```/ { fenced = !fenced; next } !fenced && /^#+ / { sub(/^#+ /, ""); print }' "$1" |
-        tr 'A-Z' 'a-z' | LC_ALL=C sed 's/[^a-z0-9 _-]//g; s/ /-/g'
+        LC_ALL=C tr '[:upper:]' '[:lower:]' | LC_ALL=C sed 's/[^a-z0-9 _-]//g; s/ /-/g'
 }
 
 top_folders=$(find . -mindepth 1 -maxdepth 1 -type d ! -name '.*' ! -name 'build*' -printf '%f\n' | paste -sd '|')
