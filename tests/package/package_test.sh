@@ -178,6 +178,9 @@ for screen in 1920x1080 1920x1200; do
     screens[$screen]=$DISPLAY
 done
 export DISPLAY=$outer_display
+# A tree without the gentle programs.
+partial=$work/partial
+cp -a "$unpacked" "$partial" && rm "$partial/$program_dir"/demo*-gentle
 rows="deb    velquorin         1920x1080 --config 1280x720|0|demo-1280x720|
 deb    velquorin         1920x1080 --fullscreen|0|demo-1280x720|
 deb    velquorin         1920x1200 --fullscreen|0|demo-1920x1200|
@@ -194,17 +197,15 @@ deb    velquorin         none      --fullscreen|1|none|velquorin: cannot read th
 partial velquorin        1920x1200 --gentle|1|none|velquorin: no gentle program at $partial/$program_dir/demo-gentle: this installation lacks the gentle version"
 [ "$with_preview" = 0 ] || rows+=$'\n'"deb    velquorin-preview 1920x1200 --config 1280x720|0|preview-1280x720|preview: \
 the embedded stages are shown; --shaders DIR watches a folder of stage files"
-# A tree without the gentle programs.
-partial=$work/partial
-cp -a "$unpacked" "$partial" && rm "$partial/$program_dir"/demo*-gentle
 # grab PROGRAM FRAME DISPLAY ARGUMENTS...: runs PROGRAM from $work under the controlled clock, 34 s a frame, and
 # keeps its frame at 34 s in FRAME (nothing when it drew none); the output goes to $work/pick.txt.
 grab() {
-    local frame=$2 display=$3
+    local program=$1 frame=$2 display=$3
     shift 3
     rm -f "$frame"
     (cd "$work" && timeout -k 10 60 env DISPLAY="$display" LD_PRELOAD="$vclock" SDL_AUDIODRIVER=dummy \
-        VCLOCK_STEP=34000 VCLOCK_EVENTS=2:quit VCLOCK_GRAB="$frame" VCLOCK_GRAB_FRAMES=1 "$@" >"$work/pick.txt" 2>&1)
+        VCLOCK_STEP=34000 VCLOCK_EVENTS=2:quit VCLOCK_GRAB="$frame" VCLOCK_GRAB_FRAMES=1 "$program" "$@" \
+        >"$work/pick.txt" 2>&1)
 }
 while IFS='|' read -r run status program line; do
     read -r tree command screen arguments <<<"$run"
