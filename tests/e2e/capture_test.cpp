@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 
 #include "frame8.h"
 #include "program_run.h"
@@ -211,6 +212,41 @@ TEST_F(CaptureTool, StillsShowTheTitleTheFlashAndTheRestingScene)
     }
 }
 
+// The gentle version of each configuration draws the design's frames where nothing flashes (the title at 0.5 s, the
+// ribbon at 60 s) and a calmer cube at 20 s.
+TEST_F(CaptureTool, GentleProgramsDifferFromTheDesignOnlyWhereItFlashes)
+{
+    const struct {
+        const char* config;
+        int width, height;
+    } configurations[] = {{"960x600", 960, 600}, {"1920x1200", 1920, 1200}, {"1280x720", 1280, 720}};
+    for (const auto& configuration : configurations) {
+        SCOPED_TRACE(configuration.config);
+        std::map<std::string, Frame8> frames;   // by version and time
+        for (const std::string version : {"design", "gentle"}) {
+            std::vector<std::string> arguments = {"--config", configuration.config};
+            if (version == "gentle")
+                arguments.push_back("--gentle");
+            for (const char* at : {"0.5", "20", "60"})
+                arguments.insert(arguments.end(), {"--still", std::string(at) + "=" + dir / (version + at + ".png")});
+            const RunResult result = capture(arguments);
+            ASSERT_TRUE(result.exited && result.status == 0)
+                << "expected exit status 0, got " << describe(result) << "; output:\n"
+                << result.output;
+            for (const char* at : {"0.5", "20", "60"}) {
+                const auto decoded =
+                    decode_with_ffmpeg(dir / (version + at + ".png"), configuration.width, configuration.height);
+                ASSERT_EQ(decoded.size(), 1u) << "expected one " << configuration.config << " image at " << at << " s";
+                frames[version + at] = decoded[0];
+            }
+        }
+        EXPECT_EQ(first_difference(frames["design0.5"], frames["gentle0.5"]), "") << "expected equal frames at 0.5 s";
+        EXPECT_EQ(first_difference(frames["design60"], frames["gentle60"]), "") << "expected equal frames at 60 s";
+        EXPECT_NE(first_difference(frames["design20"], frames["gentle20"]), "")
+            << "expected the cubes to differ at 20 s";
+    }
+}
+
 // Wrong arguments: status 2, a message naming the problem, and no file written.
 TEST_F(CaptureTool, WrongArgumentsAreRefusedWithoutWritingFiles)
 {
@@ -233,6 +269,7 @@ TEST_F(CaptureTool, WrongArgumentsAreRefusedWithoutWritingFiles)
         {{"--preset", "quick", "-o", out}, "--preset must be one of ultrafast, superfast"},
         {{"--config", "800x600", "--still", "1"}, "--config must be 960x600, 1920x1200 or 1280x720, not '800x600'"},
         {{"--config", "1280x720", "--demo", dir / "demo", "--still", "1"}, "give --config or --demo, not both"},
+        {{"--gentle", "--demo", dir / "demo", "--still", "1"}, "give --gentle or --demo, not both"},
         {{}, "nothing to do"},
     };
     for (const Case& c : cases) {
@@ -335,6 +372,7 @@ TEST_F(CaptureTool, FailuresAndOddPlacesEndCleanly)
             {"video @/x.mp4: 1 frames at 10 fps from 20.000 s to 20.100 s, 1280x720"}},
         {"copied without demo-1920x1200", words("--config 1920x1200 --still 3"), 1,
             {"no demo binary at '@/demo-1920x1200'"}},
+        {"copied without demo-gentle", words("--gentle --still 3"), 1, {"no gentle program at '@/demo-gentle'"}},
         {"unwritable-output", words("--from 20 --duration 0.2 --fps 10 -o /proc/x.mp4"), 2,
             {"capture: cannot write --output /proc/x.mp4: no file can be made in the folder /proc"}},
         {"unwritable-still", {"--still", "3=/proc/x.png"}, 2,

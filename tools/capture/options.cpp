@@ -29,7 +29,9 @@ void usage(FILE* to)
           "      --stills-dir DIR    where unnamed stills go (default: the current directory)\n"
           "      --config WxH        the display configuration: 960x600 (default), 1920x1200 or 1280x720; its demo\n"
           "                          next to this tool (demo, demo-1920x1200, demo-1280x720) is recorded\n"
-          "      --demo PATH         another demo binary, instead of --config\n"
+          "      --gentle            the gentle version of the show, with its flashing reduced below the\n"
+          "                          thresholds: demo-gentle (or demo-WxH-gentle with --config) next to this tool\n"
+          "      --demo PATH         another demo binary, instead of --config and --gentle\n"
           "      --workdir DIR       the demo's working directory, where it finds Tarnhollow_4.mp3 (default:\n"
           "                          the directory of the demo binary)\n"
           "      --display NAME      X display (default: $DISPLAY; when none is set a private Xvfb is started)\n"
@@ -155,6 +157,8 @@ Options parse_arguments(int argc, char** argv)
             if (options.demo_program.empty())
                 bad_arguments("--config must be 960x600, 1920x1200 or 1280x720, not '%s'", config.c_str());
             config_given = true;
+        } else if (argument == "--gentle") {
+            options.gentle = true;
         } else if (argument == "--demo") {
             options.demo = value();
         } else if (argument == "--workdir") {
@@ -176,6 +180,10 @@ Options parse_arguments(int argc, char** argv)
 
     if (config_given && !options.demo.empty())
         bad_arguments("give --config or --demo, not both");
+    if (options.gentle && !options.demo.empty())
+        bad_arguments("give --gentle or --demo, not both");
+    if (options.gentle)
+        options.demo_program += "-gentle";
     if (options.to_given && options.duration_given)
         bad_arguments("give --to or --duration, not both");
     if (options.duration_given) {
