@@ -284,7 +284,8 @@ const ToolCase tool_cases[] = {
     {"time stamps going backwards", "RAW clip.ts", "clip.ts", 1,
      "flash: the time stamps of clip.ts go backwards at frame 38 (0.000 s after 1.480 s)", true},
     {"--json into a missing folder", "60 1.5 2", "clip.mkv --json no/such/folder/out.json", 1,
-     "flash: cannot write the JSON no/such/folder/out.json: the folder no/such/folder is missing or not writable"},
+     "flash: cannot write the JSON no/such/folder/out.json: no file can be made in the folder no/such/folder (No such "
+     "file or directory)"},
     {"--json without a name", "60 1.5 2", "clip.mkv --json=", 2, "flash: --json needs a file name"},
     {"--distance not a number", "60 1.5 2", "clip.mkv --diagonal 24in --distance 60cmx", 2,
      "flash: --distance must be a number from 0.1 to 100000, not '60cmx'"},

@@ -15,6 +15,10 @@
 #include <vector>
 
 #include "children.h"
+#include "fail.h"
+#include "programs.h"
+#include "signals.h"
+#include "temp_folder.h"
 
 // options.cpp: the command line.
 constexpr double show_length = 136.0;               // seconds: the demo ends itself after this
@@ -46,32 +50,12 @@ Options parse_arguments(int argc, char** argv);
 // Seconds rounded to the demo clock's whole milliseconds.
 int64_t to_ms(double seconds);
 
-// files.cpp: paths, programs and files.
-std::string directory_of(const std::string& path);
-bool is_directory(const std::string& path);
-// The folder of this tool's own binary.
-std::string own_directory();
-std::string absolute(const std::string& path);
-// A program name as execvp would find it, or "" when there is none.
-std::string find_program(const std::string& name);
-std::string read_file(const std::string& path);
-// Dies with status 2 and one line unless a file can be made in the folder of path and path is no folder.
-void check_writable(const std::string& path, const std::string& what);
-
-// processes.cpp: the children (demo, ffmpeg, a private Xvfb), the temporary folder, and stopping on any exit.
+// processes.cpp: the children (demo, ffmpeg, a private Xvfb), and stopping them on any exit.
 extern Child demo_child, ffmpeg_child;
-// SIGINT and SIGTERM end the capture after the frame at hand; a closed pipe is an error, not a signal.
-void catch_signals();
-bool interrupted();
-void make_temp_dir();
-const std::string& temp_dir();
 // A file written under a temporary name that goes on any way out until it is renamed; "" when there is none.
 void set_partial(const std::string& path);
-// Stops the children, removes the partial file and the temporary folder.
+// Stops the children, removes the partial file and the temporary folder: what fail does before it exits.
 void clean_up();
-// "capture: MESSAGE" on stderr, clean_up, exit with the status; after SIGINT or SIGTERM, whatever went wrong
-// then, "capture: interrupted" and status 130.
-[[noreturn]] void die(int status, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // Starts a program (see start_child) or dies.
 void spawn(Child& child, const std::vector<std::string>& argv, const std::vector<std::string>& environment_changes,
            const std::string& directory, const ChildFiles& files);
@@ -92,8 +76,6 @@ struct Frame {
 
 // The next frame of vclock's stream; false at its end.
 bool read_frame(int fd, Frame& frame);
-// Writes all of the data; false when the reader is gone.
-bool write_exactly(int fd, const void* data, size_t size);
 
 // Frames on their way to the encoder: the reader hands each one over and goes on reading while a thread of the
 // feed's own writes them to the encoder's pipe in order, up to `capacity` frames behind.

@@ -188,8 +188,6 @@ Options parse_arguments(int argc, char** argv)
         bad_arguments("the interval must end after it starts (from %g s to %g s)", options.from, options.to);
     if (options.output.empty() && still_texts.empty())
         bad_arguments("nothing to do: give --output FILE.mp4 and/or --still SECONDS");
-    if (!options.output.empty() && !is_directory(directory_of(options.output)))
-        bad_arguments("the folder of --output '%s' does not exist", options.output.c_str());
     for (const std::string& text : still_texts) {
         const size_t equals = text.find('=');
         Still still;
@@ -201,8 +199,6 @@ Options parse_arguments(int argc, char** argv)
         } else {
             still.path = options.stills_dir + "/" + still_name(still.ms);
         }
-        if (!is_directory(directory_of(still.path)))
-            bad_arguments("the folder of still '%s' does not exist", still.path.c_str());
         options.stills.push_back(still);
     }
     return options;

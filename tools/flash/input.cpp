@@ -10,26 +10,20 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
 #include "children.h"
+#include "exact_io.h"
+#include "fail.h"
 #include "flash.h"
+#include "signals.h"
+#include "temp_folder.h"
 
 namespace {
 
 Child child;   // the one child running at a time
-std::string temp_folder;
-volatile sig_atomic_t interrupt_caught = 0;
-
-void on_signal(int)
-{
-    interrupt_caught = 1;
-}
 
 // Starts argv with its stdout on out_fd (-1: ours), stdin from /dev/null.
 void start(const std::vector<std::string>& argv, int out_fd)
@@ -48,23 +42,9 @@ void start(const std::vector<std::string>& argv, int out_fd)
 int finish()
 {
     int status = 0;
-    if (!wait_child(child, status, -1, &interrupt_caught))
+    if (!wait_child(child, status, -1, interrupt_flag()))
         fail(130, "interrupted");
     return status;
-}
-
-bool read_exactly(int fd, unsigned char* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t got = read(fd, data, size);
-        if (got < 0 && errno == EINTR && !interrupted())
-            continue;
-        if (got <= 0)
-            return false;
-        data += got;
-        size -= static_cast<size_t>(got);
-    }
-    return true;
 }
 
 // A program's whole stdout, and its wait status.
@@ -114,75 +94,15 @@ bool whole_number(const std::string& text, long long* value)
 
 }   // namespace
 
-void fail(int status, const char* format, ...)
-{
-    char message[2048];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(message, sizeof message, format, args);   // NOLINT(clang-analyzer-valist.Uninitialized): a false alarm
-    va_end(args);
-    clean_up();
-    fprintf(stderr, "flash: %s\n", message);
-    exit(status);
-}
-
-void catch_signals()
-{
-    struct sigaction action = {};
-    action.sa_handler = on_signal;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-}
-
-bool interrupted()
-{
-    return interrupt_caught != 0;
-}
-
-std::string find_program(const std::string& name)
-{
-    if (name.find('/') != std::string::npos)
-        return access(name.c_str(), X_OK) == 0 ? name : "";
-    const char* path = getenv("PATH");
-    std::string directories = path ? path : "/usr/bin:/bin";
-    size_t begin = 0;
-    for (;;) {
-        const size_t end = directories.find(':', begin);
-        const std::string directory = directories.substr(begin, end == std::string::npos ? end : end - begin);
-        std::string candidate = (directory.empty() ? "." : directory) + "/" + name;
-        struct stat info;
-        if (access(candidate.c_str(), X_OK) == 0 && stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode))
-            return candidate;
-        if (end == std::string::npos)
-            return "";
-        begin = end + 1;
-    }
-}
-
-std::string make_temp_dir()
-{
-    const char* tmp = getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/flash-XXXXXX";
-    if (!mkdtemp(pattern.data()))
-        fail(1, "cannot create a temporary folder %s: %s", pattern.c_str(), strerror(errno));
-    temp_folder = pattern;
-    return temp_folder;
-}
-
 void clean_up()
 {
     stop_child(child, 5);
-    if (!temp_folder.empty()) {
-        std::error_code error;
-        std::filesystem::remove_all(temp_folder, error);
-        temp_folder.clear();
-    }
+    remove_temp_folder();
 }
 
 std::string record_show(const std::string& capture, double from, double to, bool quiet)
 {
-    std::string video = make_temp_dir() + "/show.mp4";
+    std::string video = temp_folder() + "/show.mp4";
     std::vector<std::string> argv = {capture, "--lossless",       "--fps", "60", "--from", std::to_string(from),
                                      "--to",  std::to_string(to), "-o",    video};
     if (quiet)

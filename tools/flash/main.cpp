@@ -20,7 +20,11 @@
 
 #include "thresholds.h"
 
+#include "fail.h"
 #include "flash.h"
+#include "programs.h"
+#include "signals.h"
+#include "writable.h"
 
 namespace {
 
@@ -95,34 +99,12 @@ double parse_length(const std::string& text, const char* what)
     return scale * parse_number(number, what, 0.1, 100000);
 }
 
-std::string own_directory()
-{
-    char path[PATH_MAX];
-    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0)
-        return ".";
-    path[length] = '\0';
-    std::string text = path;
-    return text.substr(0, text.rfind('/'));
-}
-
-// The folder a file will be written to exists and takes files, and the name is not a folder.
-void check_writable(const std::string& path, const char* what)
-{
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    struct stat info;
-    if (access(folder.c_str(), W_OK) != 0)
-        fail(1, "cannot write the %s %s: the folder %s is missing or not writable", what, path.c_str(), folder.c_str());
-    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-        fail(1, "cannot write the %s %s: it is a folder", what, path.c_str());
-}
-
 }   // namespace
 
 int main(int argc, char** argv)
 {
     setvbuf(stdout, nullptr, _IOLBF, 0);
+    set_tool("flash", clean_up);
     std::string video, csv, plot, json, capture, ffmpeg = "ffmpeg";
     bool show = false, quiet = false, to_given = false, from_given = false;
     double from = 0, to = show_length, diagonal = 0, distance = 0;
@@ -228,7 +210,7 @@ int main(int argc, char** argv)
     if (show) {
         if (capture.empty())
             capture = own_directory() + "/capture";
-        if (access(capture.c_str(), X_OK) != 0)
+        if (!is_program(capture))
             fail(1, "no capture tool at '%s' (build it, or name it with --capture PATH)", capture.c_str());
     } else {
         struct stat info;
@@ -237,11 +219,11 @@ int main(int argc, char** argv)
                  stat(video.c_str(), &info) != 0 ? strerror(errno) : "not a readable file");
     }
     if (!csv.empty())
-        check_writable(csv, "CSV");
+        check_writable(csv, "the CSV " + csv);
     if (!plot.empty())
-        check_writable(plot, "plot");
+        check_writable(plot, "the plot " + plot);
     if (!json.empty() && !json_out)
-        check_writable(json, "JSON");
+        check_writable(json, "the JSON " + json);
 
     catch_signals();
     Clip clip;
