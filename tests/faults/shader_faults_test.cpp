@@ -35,7 +35,7 @@ TEST_F(BrokenStage, CompilerLogIsPrintedAndTheOtherBatchesDraw)
     EXPECT_GE(syntax_lines, 1u) << "expected the compiler's log with a syntax error; output:\n" << result.output;
     EXPECT_GE(error_lines, 2u) << "expected the compiler's and the linker's errors; output:\n" << result.output;
 
-    const std::vector<Frame8> frames = read_grabbed_frames(dir / "f.ppm");
+    const std::vector<Frame8> frames = read_frames(dir / "f.ppm");
     ASSERT_EQ(frames.size(), 1u) << "expected frame 0";
     const Frame8& frame = frames[0];
     EXPECT_GT(share_near(frame, 143, 0, 0, 8), 0.001) << "expected the ring's dark red pixels";

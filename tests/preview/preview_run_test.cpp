@@ -45,7 +45,7 @@ protected:
             run_demo({"VCLOCK_TIMES=" + joined(times), "VCLOCK_GRAB=" + dir / "demo.ppm",
                       "VCLOCK_GRAB_FRAMES=1-" + last, "VCLOCK_EVENTS=" + std::to_string(times.size() + 1) + ":escape"});
         EXPECT_TRUE(result.exited && result.status == 0) << "demo: " << describe(result) << "\n" << result.output;
-        return read_grabbed_frames(dir / "demo.ppm");
+        return read_frames(dir / "demo.ppm");
     }
 
     // Every frame of a preview run with these arguments, clock step and events; it must quit with status 0.
@@ -57,7 +57,7 @@ protected:
         EXPECT_TRUE(result.exited && result.status == 0) << "preview: " << describe(result) << "\n" << result.output;
         if (ran)
             *ran = result;
-        return read_grabbed_frames(dir / "p.ppm");
+        return read_frames(dir / "p.ppm");
     }
 
     // Expects frame i of the preview to be the demo's frame at expected_ms[i] for every i.
@@ -262,7 +262,7 @@ TEST_F(PreviewRun, EditedStagesRebuildTheProgramsAndABrokenOneKeepsTheLastGood)
         editor.join();
     ASSERT_TRUE(result.exited && result.status == 0) << describe(result) << "\n" << result.output;
 
-    const std::vector<Frame8> frames = read_grabbed_frames(dir / "p.ppm");
+    const std::vector<Frame8> frames = read_frames(dir / "p.ppm");
     ASSERT_EQ(frames.size(), 4u);
     EXPECT_NE(first_difference(frames[0], frames[1]), "") << "the blue ring should change the frame";
     EXPECT_EQ(first_difference(frames[1], frames[2]), "") << "a broken stage should leave the blue ring shown";
@@ -343,7 +343,7 @@ TEST_F(PreviewRun, UnusableFilesAreOneLineAndItRunsOn)
             changer.join();
         EXPECT_TRUE(result.exited && result.status == 0) << describe(result) << "\n" << result.output;
         EXPECT_EQ(result.output, c.line.empty() ? "" : c.line + "\n");
-        const std::vector<Frame8> frames = read_grabbed_frames(dir / "p.ppm");
+        const std::vector<Frame8> frames = read_frames(dir / "p.ppm");
         EXPECT_EQ(frames.empty() ? "no frame shown" : first_difference(demo.at(0), frames[0]), "")
             << "expected the embedded programs' frame";
     }

@@ -16,6 +16,7 @@
 
 #include "children.h"
 #include "fail.h"
+#include "frames.h"
 #include "programs.h"
 #include "signals.h"
 #include "temp_folder.h"
@@ -66,16 +67,7 @@ bool wait_for(Child& child, int& status, double limit_seconds = -1);
 // clients given its cookie.
 std::string open_display(const Options& options);
 
-// frames.cpp: vclock's frames through a pipe, and on to the encoder.
-struct Frame {
-    unsigned index = 0;   // vclock's frame index
-    int64_t ms = 0;       // the time it was drawn at
-    int width = 0, height = 0;
-    std::vector<unsigned char> rgb;   // top-down rows
-};
-
-// The next frame of vclock's stream; false at its end.
-bool read_frame(int fd, Frame& frame);
+// frames.cpp: frames on to the encoder.
 
 // Frames on their way to the encoder: the reader hands each one over and goes on reading while a thread of the
 // feed's own writes them to the encoder's pipe in order, up to `capacity` frames behind.
@@ -108,7 +100,7 @@ private:
 };
 
 // stills.cpp: one frame as a PNG file, there only once complete.
-void write_still(const Frame& frame, const std::string& path);
+void write_still(const Frame8& frame, const std::string& path);
 
 // progress.cpp: frames done, frames per second and time left of a run, on stderr.
 struct Progress {

@@ -1,4 +1,4 @@
-// capture's frames: vclock's PPM frame stream read from its pipe, and frames written on to the encoder's pipe.
+// capture's frames written on to the encoder's pipe by a thread of their own.
 #include <fcntl.h>
 #include <pthread.h>
 
@@ -8,38 +8,6 @@
 
 #include "capture.h"
 #include "exact_io.h"
-#include "vclock_protocol.h"
-
-namespace {
-
-std::string read_line(int fd)
-{
-    std::string line;
-    char c;
-    while (read_exactly(fd, &c, 1) && c != '\n')
-        line += c;
-    return line;
-}
-
-}   // namespace
-
-// One frame of vclock's stream: "P6", "# vclock frame J t MS", "W H", "255", then the pixels.
-bool read_frame(int fd, Frame& frame)
-{
-    const std::string magic = read_line(fd);
-    if (magic.empty())
-        return false;
-    const std::string comment = read_line(fd);
-    const std::string size = read_line(fd);
-    const std::string depth = read_line(fd);
-    if (magic != "P6" || !vclock::parse_frame_comment(comment.c_str(), frame.index, frame.ms) ||
-        sscanf(size.c_str(), "%d %d", &frame.width, &frame.height) != 2 || depth != "255" || frame.width <= 0 ||
-        frame.height <= 0)
-        fail(1, "unexpected frame header from vclock: '%s' '%s' '%s' '%s'", magic.c_str(), comment.c_str(),
-             size.c_str(), depth.c_str());
-    frame.rgb.resize(static_cast<size_t>(frame.width) * static_cast<size_t>(frame.height) * 3);
-    return read_exactly(fd, frame.rgb.data(), frame.rgb.size());
-}
 
 EncoderFeed::EncoderFeed(int fd, size_t capacity) : fd_(fd), capacity_(capacity)
 {

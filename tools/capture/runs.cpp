@@ -71,6 +71,16 @@ void finish_demo(const Run& run, unsigned received, unsigned wanted)
         fprintf(stderr, "capture: the demo said:\n%s", output.c_str());
 }
 
+// The next frame of vclock's stream; false at its end.
+bool next_frame(int fd, Frame8& frame)
+{
+    std::string header;
+    const FrameRead read = read_frame(fd, frame, &header);
+    if (read == FrameRead::bad)
+        fail(1, "unexpected frame header from vclock: %s", header.c_str());
+    return read == FrameRead::frame;
+}
+
 }   // namespace
 
 void take_stills(const Options& options, const std::string& display)
@@ -85,9 +95,9 @@ void take_stills(const Options& options, const std::string& display)
                           vclock::setting(vclock::events_variable, std::to_string(count + 1) + ":quit")},
                          "stills");
     Progress progress{"stills", count, options.quiet};
-    Frame frame;
+    Frame8 frame;
     unsigned received = 0;
-    while (received < count && !interrupted() && read_frame(run.frames_fd, frame)) {
+    while (received < count && !interrupted() && next_frame(run.frames_fd, frame)) {
         const Still& still = options.stills[received];
         if (frame.index != received + 1 || frame.ms != still.ms)
             fail(1, "vclock sent frame %u at %lld ms, expected frame %u at %lld ms", frame.index,
@@ -152,7 +162,7 @@ void record_video(const Options& options, const std::string& display)
     char fps_text[64];
     snprintf(fps_text, sizeof fps_text, "%.17g", options.fps);
     Progress progress{"video", count, options.quiet};
-    Frame frame;
+    Frame8 frame;
     unsigned received = 0;
     std::unique_ptr<EncoderFeed> encoder;
     // What the encoder says on its way out belongs to the message when it stops taking frames.
@@ -161,7 +171,7 @@ void record_video(const Options& options, const std::string& display)
         wait_for(ffmpeg_child, status, last_words);
         fail(1, "ffmpeg stopped taking frames; it said:\n%s", read_file(ffmpeg_log).c_str());
     };
-    while (received < count && !interrupted() && read_frame(run.frames_fd, frame)) {
+    while (received < count && !interrupted() && next_frame(run.frames_fd, frame)) {
         const int64_t expected_ms = from_ms + llround(received * step_ms);
         if (frame.index != received + 1 || frame.ms != expected_ms)
             fail(1, "vclock sent frame %u at %lld ms, expected frame %u at %lld ms", frame.index,

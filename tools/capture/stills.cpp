@@ -6,7 +6,7 @@
 #include "capture.h"
 #include "png_file.h"
 
-void write_still(const Frame& frame, const std::string& path)
+void write_still(const Frame8& frame, const std::string& path)
 {
     const std::string partial = path + ".partial";
     set_partial(partial);   // removed on the way out should writing or renaming fail

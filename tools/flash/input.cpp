@@ -15,9 +15,9 @@
 #include <cstring>
 
 #include "children.h"
-#include "exact_io.h"
 #include "fail.h"
 #include "flash.h"
+#include "frames.h"
 #include "signals.h"
 #include "temp_folder.h"
 
@@ -202,16 +202,19 @@ int decode_video(const std::string& ffmpeg, const std::string& path, const Video
     if (pipe2(out, O_CLOEXEC) != 0)
         fail(1, "pipe: %s", strerror(errno));
     // Every decoded frame once, in the order ffprobe listed their times.
-    start({ffmpeg, "-nostdin", "-v", "error", "-i", path, "-map", "0:v:0", "-fps_mode", "passthrough", "-f", "rawvideo",
-           "-pix_fmt", "rgb24", "-"},
+    start({ffmpeg, "-nostdin", "-v", "error", "-i", path, "-map", "0:v:0", "-fps_mode", "passthrough", "-f",
+           "image2pipe", "-c:v", "ppm", "-pix_fmt", "rgb24", "-"},
           out[1]);
     close(out[1]);
-    std::vector<unsigned char> frame(static_cast<size_t>(info.width) * info.height * 3);
+    Frame8 frame;
     int frames = 0;
-    while (!interrupted() && read_exactly(out[0], frame.data(), frame.size())) {
+    while (!interrupted() && read_frame(out[0], frame) == FrameRead::frame) {
         if (static_cast<size_t>(analyser.frames()) >= info.times.size())
             fail(1, "ffmpeg decoded more frames of %s than ffprobe listed (%zu)", path.c_str(), info.times.size());
-        analyser.add_frame(frame.data(), info.times[static_cast<size_t>(analyser.frames())]);
+        if (frame.width != info.width || frame.height != info.height)
+            fail(1, "ffmpeg decoded a %dx%d frame of %s, ffprobe said %dx%d", frame.width, frame.height, path.c_str(),
+                 info.width, info.height);
+        analyser.add_frame(frame.rgb.data(), info.times[static_cast<size_t>(analyser.frames())]);
         frames = analyser.frames();
         if (!quiet && frames % 600 == 0)
             fprintf(stderr, "flash: %d frames\n", frames);
