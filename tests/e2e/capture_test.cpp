@@ -199,7 +199,8 @@ TEST_F(CaptureTool, StillsShowTheTitleTheFlashAndTheRestingScene)
     }
 }
 
-// Wrong arguments: status 2, a message naming the problem, and no file written.
+// Wrong arguments: status 2, a message naming the problem, and no file written (the command line's convention,
+// shared by every tool, is tools_test's).
 TEST_F(CaptureTool, WrongArgumentsAreRefusedWithoutWritingFiles)
 {
     struct Case {
@@ -208,16 +209,9 @@ TEST_F(CaptureTool, WrongArgumentsAreRefusedWithoutWritingFiles)
     };
     const std::string out = dir / "out.mp4";
     const Case cases[] = {
-        {{"--from", "-1", "-o", out}, "--from must not be negative"},
-        {{"--still", "-0.5"}, "--still must not be negative"},
-        {{"--to", "136.5", "-o", out}, "--to must be at most 136 s"},
+        {{"--from", "-1", "-o", out}, "--from must be a number from 0 to 136, not '-1'"},
         {{"--from", "130", "--duration", "10", "-o", out}, "runs past the end of the show"},
-        {{"--still", "140", "-o", out}, "--still must be at most 136 s"},
-        {{"--speed", "2", "-o", out}, "unknown option '--speed'"},
-        {{"--fps", "0", "-o", out}, "--fps must be a number from 1 to 1000"},
         {{"--from", "5", "--to", "4", "-o", out}, "must end after it starts"},
-        {{"--from", "abc", "-o", out}, "--from must be a number of seconds"},
-        {{"-o"}, "-o needs a value"},
         {{"--preset", "quick", "-o", out}, "--preset must be one of ultrafast, superfast"},
         {{"--config", "800x600", "--still", "1"}, "--config must be 960x600, 1920x1200 or 1280x720, not '800x600'"},
         {{"--config", "1280x720", "--demo", dir / "demo", "--still", "1"}, "give --config or --demo, not both"},
@@ -306,7 +300,7 @@ TEST_F(CaptureTool, FailuresAndOddPlacesEndCleanly)
         std::vector<std::string> environment = {};
     };
     const std::string clip_with_fake = "--from 20 --duration 0.2 --fps 10 -o @/x.mp4 --ffmpeg @/ffmpeg";
-    const std::string fake_demo = "#!/bin/sh\nunset LD_PRELOAD\n"
+    const std::string fake_demo = "#!/bin/sh\nunset LD_PRELOAD\necho \"on display $DISPLAY.\"\n"
                                   "xdpyinfo >/dev/null 2>&1 && echo 'with the cookie: let in'\n"
                                   "XAUTHORITY=/dev/null xdpyinfo >/dev/null 2>&1 || echo 'without it: refused'\n";
     const std::string full_disk = "#!/bin/sh\nhead -c 5000000 >/dev/null\necho 'No space left on device' >&2\nexit 1\n";
@@ -337,7 +331,7 @@ TEST_F(CaptureTool, FailuresAndOddPlacesEndCleanly)
         {"SIGINT-then-the-sound-added", words(clip_with_fake), 130, {"capture: interrupted"},
             {{"ffmpeg", ffmpeg_that("1:a", interrupt + "eval \"out=\\${$#}\"; : >\"$out\"; exit 0")}}},
         // The private Xvfb lets in the demo, which has the cookie, and no other client.
-        {"private-Xvfb", words("--demo @/demo --still 3"), 1, {"with the cookie: let in", "without it: refused"},
+        {"private-Xvfb", words("--demo @/demo --still 3"), 1, {"with the cookie: let in", "without it: refused", "on display :"},
             {{"demo", fake_demo}}, {}, {"DISPLAY"}},
     };
     // clang-format on
@@ -379,6 +373,12 @@ TEST_F(CaptureTool, FailuresAndOddPlacesEndCleanly)
         for (const auto& entry : std::filesystem::directory_iterator(folder))
             EXPECT_NE(entry.path().extension(), ".partial") << "expected no partial file";
         EXPECT_TRUE(std::filesystem::is_empty(temp)) << "expected the temporary folder removed";
+        const size_t shown = result.output.find("on display :");
+        if (shown != std::string::npos) {   // the private Xvfb's socket and lock go with it
+            const std::string number = result.output.substr(shown + 12, result.output.find('.', shown) - shown - 12);
+            EXPECT_FALSE(file_exists("/tmp/.X11-unix/X" + number)) << "expected no socket of display :" << number;
+            EXPECT_FALSE(file_exists("/tmp/.X" + number + "-lock")) << "expected no lock of display :" << number;
+        }
         EXPECT_EQ(processes_in(folder).size(), 0u) << "expected no process left";
     }
 }

@@ -286,9 +286,6 @@ const ToolCase tool_cases[] = {
     {"--json into a missing folder", "60 1.5 2", "clip.mkv --json no/such/folder/out.json", 1,
      "flash: cannot write the JSON no/such/folder/out.json: no file can be made in the folder no/such/folder (No such "
      "file or directory)"},
-    {"--json without a name", "60 1.5 2", "clip.mkv --json=", 2, "flash: --json needs a file name"},
-    {"--distance not a number", "60 1.5 2", "clip.mkv --diagonal 24in --distance 60cmx", 2,
-     "flash: --distance must be a number from 0.1 to 100000, not '60cmx'"},
 };
 
 TEST(FlashTool, TimeStampsRatesAndBadInput)
@@ -313,11 +310,8 @@ TEST(FlashTool, TimeStampsRatesAndBadInput)
         EXPECT_TRUE(run.exited && run.status == tool.status) << describe(run) << "\n" << run.output;
         EXPECT_NE(run.output.find(tool.line), std::string::npos) << "expected: " << tool.line << "\ngot:\n"
                                                                  << run.output;
-        // An error is one line; a bad argument one line and the usage.
-        if (tool.status == 1) {
+        if (tool.status == 1) {   // an error is one line
             EXPECT_EQ(occurrences(run.output, "\n"), 1u) << run.output;
-        } else if (tool.status == 2) {
-            EXPECT_EQ(run.output.find("\nusage: flash"), run.output.find('\n')) << run.output;
         }
     }
 }

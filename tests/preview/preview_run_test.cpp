@@ -349,26 +349,4 @@ TEST_F(PreviewRun, UnusableFilesAreOneLineAndItRunsOn)
     }
 }
 
-TEST_F(PreviewRun, BadArgumentsAreOneLineAndTheUsageWithStatus2)
-{
-    const std::string usage = "usage: preview [--at SECONDS] [--paused] [--shaders DIR]";
-    struct Case {
-        std::vector<std::string> arguments;
-        std::string line;
-    };
-    const Case cases[] = {
-        {{"--at", "137"}, "preview: --at takes seconds from 0 to 136, not '137'"},
-        {{"--at", "-1"}, "preview: --at takes seconds from 0 to 136, not '-1'"},
-        {{"--at", "4s"}, "preview: --at takes seconds from 0 to 136, not '4s'"},
-        {{"--at"}, "preview: --at needs a value"},
-        {{"--shaders", dir / "none"}, "preview: --shaders: no folder '" + dir / "none" + "'"},
-        {{"--loop"}, "preview: unknown argument '--loop'"},
-    };
-    for (const Case& c : cases) {
-        const RunResult result = run_preview(c.arguments, {});
-        EXPECT_TRUE(result.exited && result.status == 2) << c.line << ": " << describe(result);
-        EXPECT_EQ(result.output, std::string(c.line) + "\n" + usage + "\n");
-    }
-}
-
 }   // namespace

@@ -24,17 +24,23 @@ const double stop_grace = 5;   // seconds a program past its limit has to end af
 }   // namespace
 
 RunResult run_program(const std::vector<std::string>& argv, const std::vector<std::string>& environment_changes,
-                      const std::string& directory, double limit_seconds, const std::function<void(pid_t)>& started)
+                      const std::string& directory, double limit_seconds, const std::function<void(pid_t)>& started,
+                      bool errors_apart)
 {
-    int output[2];
-    if (pipe2(output, O_CLOEXEC) != 0)
+    int output[2], errors[2] = {-1, -1};
+    if (pipe2(output, O_CLOEXEC) != 0 || (errors_apart && pipe2(errors, O_CLOEXEC) != 0))
         return {};
     const int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
     Child child;
     child.pipes = {output[0]};
-    const bool running = start_child(child, argv, environment_changes, directory, {null_fd, output[1], output[1], -1});
+    if (errors_apart)
+        child.pipes.push_back(errors[0]);
+    const bool running = start_child(child, argv, environment_changes, directory,
+                                     {null_fd, output[1], errors_apart ? errors[1] : output[1], -1});
     close(null_fd);
     close(output[1]);
+    if (errors_apart)
+        close(errors[1]);
     if (!running) {
         close_pipes(child);
         return {};
@@ -44,21 +50,29 @@ RunResult run_program(const std::vector<std::string>& argv, const std::vector<st
 
     RunResult result;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(limit_seconds);
-    for (;;) {
+    pollfd open_ends[2] = {{output[0], POLLIN, 0}, {errors[0], POLLIN, 0}};
+    std::string* into[2] = {&result.output, &result.errors};
+    for (int left_open = errors_apart ? 2 : 1; left_open > 0;) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             result.timed_out = true;
             break;
         }
-        pollfd waiting = {output[0], POLLIN, 0};
-        if (poll(&waiting, 1, static_cast<int>(left.count())) <= 0)
+        if (poll(open_ends, errors_apart ? 2 : 1, static_cast<int>(left.count())) <= 0)
             continue;
-        char buffer[4096];
-        const ssize_t got = read(output[0], buffer, sizeof buffer);
-        if (got <= 0)
-            break;
-        result.output.append(buffer, static_cast<size_t>(got));
+        for (size_t end = 0; end < 2; ++end) {
+            if (open_ends[end].fd < 0 || !open_ends[end].revents)
+                continue;
+            char buffer[4096];
+            const ssize_t got = read(open_ends[end].fd, buffer, sizeof buffer);
+            if (got > 0) {
+                into[end]->append(buffer, static_cast<size_t>(got));
+            } else {
+                open_ends[end].fd = -1;   // poll passes over a negative descriptor
+                --left_open;
+            }
+        }
     }
     // Past the limit the program gets what capture gives its children: SIGTERM, then SIGKILL.
     int status = 0;

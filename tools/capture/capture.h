@@ -17,7 +17,7 @@
 #include "children.h"
 #include "fail.h"
 #include "frames.h"
-#include "programs.h"
+#include "paths.h"
 #include "signals.h"
 #include "temp_folder.h"
 

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "fail.h"
-#include "programs.h"
+#include "paths.h"
 
 std::string why_unwritable(const std::string& path)
 {

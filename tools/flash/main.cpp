@@ -6,13 +6,10 @@
 //   analysis.cpp   cells, fields and the count of flashes per second
 //   report.cpp     the verdicts, the CSV, the JSON and the plot
 //   input.cpp      ffmpeg, capture, the children and the temporary folder
-#include <getopt.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,9 +17,10 @@
 
 #include "thresholds.h"
 
+#include "command_line.h"
 #include "fail.h"
 #include "flash.h"
-#include "programs.h"
+#include "paths.h"
 #include "signals.h"
 #include "writable.h"
 
@@ -30,60 +28,34 @@ namespace {
 
 const double show_length = 136;   // seconds: where capture's show ends
 
-void usage(FILE* to)
-{
-    fputs("usage: flash [options] VIDEO\n"
-          "       flash [options] --show [--from SECONDS] [--to SECONDS]\n"
-          "Counts the flashes of a video against the photosensitivity thresholds of WCAG 2.2 (success criterion\n"
-          "2.3.1), ITU-R BT.1702 and Ofcom's guidance: more than 6 opposing changes (3 flashes) of the general or the\n"
-          "red rule in any second fail, unless no more than 25 % of any 10-degree field flashes; 4 or more changes a\n"
-          "second on frames covering 4 s of some 5-s window fail as extended flashing. The area is also judged\n"
-          "against the whole screen. Time is the frames' presentation time stamps. Prints the worst second of each\n"
-          "rule with a verdict.\n"
-          "  VIDEO                  any file ffmpeg reads, at least one second long\n"
-          "      --show             record the show at 60 fps under the controlled clock (with capture) and judge it\n"
-          "      --from SECONDS     with --show: start of the recorded interval (default 0)\n"
-          "      --to SECONDS       with --show: end of the interval (default 136, the end of the show)\n"
-          "      --csv FILE         one row per frame: the changes of each rule in the second ending there, and the\n"
-          "                         worst field\n"
-          "      --json FILE        the verdicts, worst seconds, extended windows, thresholds and the clip, as JSON\n"
-          "                         ('-': on standard output, the report then on standard error)\n"
-          "      --plot FILE        flashes per second over the clip: PNG, or SVG when FILE ends in .svg\n"
-          "      --diagonal LENGTH  screen diagonal, with --distance: the 10-degree field follows from them (a\n"
-          "                         number with in or cm; without, the field is 341 x 256 of 1024 x 768, scaled)\n"
-          "      --distance LENGTH  viewing distance (in or cm)\n"
-          "      --capture PATH     the capture tool (default: capture next to this tool)\n"
-          "      --ffmpeg PATH      ffmpeg to use (default: ffmpeg from PATH; ffprobe is looked for beside it)\n"
-          "  -q, --quiet            no progress lines\n"
-          "  -h, --help             this text\n"
-          "Exit status: 0 when every rule passes under both readings, 3 when any fails, 1 on an error, 2 on a bad\n"
-          "argument.\n",
-          to);
-}
-
-// One line naming what is wrong, then the usage, on stderr; status 2.
-__attribute__((format(printf, 1, 2), noreturn)) void bad_arguments(const char* format, ...)
-{
-    char message[1024];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(message, sizeof message, format, args);   // NOLINT(clang-analyzer-valist.Uninitialized): a false alarm
-    va_end(args);
-    fprintf(stderr, "flash: %s\n", message);
-    usage(stderr);
-    exit(2);
-}
-
-// The whole argument is a finite number within [low, high].
-double parse_number(const std::string& text, const char* what, double low, double high)
-{
-    char* end = nullptr;
-    errno = 0;
-    const double value = strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || errno != 0 || !(value >= low && value <= high))
-        bad_arguments("%s must be a number from %g to %g, not '%s'", what, low, high, text.c_str());
-    return value;
-}
+const char usage[] =
+    "usage: flash [options] VIDEO\n"
+    "       flash [options] --show [--from SECONDS] [--to SECONDS]\n"
+    "Counts the flashes of a video against the photosensitivity thresholds of WCAG 2.2 (success criterion\n"
+    "2.3.1), ITU-R BT.1702 and Ofcom's guidance: more than 6 opposing changes (3 flashes) of the general or the\n"
+    "red rule in any second fail, unless no more than 25 % of any 10-degree field flashes; 4 or more changes a\n"
+    "second on frames covering 4 s of some 5-s window fail as extended flashing. The area is also judged\n"
+    "against the whole screen. Time is the frames' presentation time stamps. Prints the worst second of each\n"
+    "rule with a verdict.\n"
+    "  VIDEO                  any file ffmpeg reads, at least one second long\n"
+    "      --show             record the show at 60 fps under the controlled clock (with capture) and judge it\n"
+    "      --from SECONDS     with --show: start of the recorded interval (default 0)\n"
+    "      --to SECONDS       with --show: end of the interval (default 136, the end of the show)\n"
+    "      --csv FILE         one row per frame: the changes of each rule in the second ending there, and the\n"
+    "                         worst field\n"
+    "      --json FILE        the verdicts, worst seconds, extended windows, thresholds and the clip, as JSON\n"
+    "                         ('-': on standard output, the report then on standard error)\n"
+    "      --plot FILE        flashes per second over the clip: PNG, or SVG when FILE ends in .svg\n"
+    "      --diagonal LENGTH  screen diagonal, with --distance: the 10-degree field follows from them (a\n"
+    "                         number with in or cm; without, the field is 341 x 256 of 1024 x 768, scaled)\n"
+    "      --distance LENGTH  viewing distance (in or cm)\n"
+    "      --capture PATH     the capture tool (default: capture next to this tool)\n"
+    "      --ffmpeg PATH      ffmpeg to use (default: ffmpeg from PATH; ffprobe is looked for beside it)\n"
+    "  -q, --quiet            no progress lines\n"
+    "  -h, --help             this text\n"
+    "      --version          the version of flash\n"
+    "Exit status: 0 when every rule passes under both readings, 3 when any fails, 1 on an error, 2 on a bad\n"
+    "argument, 130 when interrupted.\n";
 
 // A length in centimetres from "24in", "60cm" or a bare number of inches.
 double parse_length(const std::string& text, const char* what)
@@ -132,19 +104,12 @@ int main(int argc, char** argv)
                                      {"ffmpeg", required_argument, nullptr, ffmpeg_option},
                                      {"quiet", no_argument, nullptr, 'q'},
                                      {"help", no_argument, nullptr, 'h'},
+                                     {"version", no_argument, nullptr, version_option},
                                      {nullptr, 0, nullptr, 0}};
-    opterr = 0;   // our own message, one line
-    for (;;) {
-        const int previous = optind;
-        int index = 0;
-        const int option = getopt_long(argc, argv, ":qh", options, &index);
-        if (option == -1)
-            break;
+    set_usage(usage);
+    for (int option; (option = next_option(argc, argv, "qh", options)) != -1;) {
         const std::string value = optarg ? optarg : "";
         switch (option) {
-        case 'h':
-            usage(stdout);
-            return 0;
         case 'q':
             quiet = true;
             break;
@@ -163,7 +128,9 @@ int main(int argc, char** argv)
         case plot_option:
         case json_option:
             if (value.empty())
-                bad_arguments("--%s needs a file name", options[index].name);
+                bad_argument("--%s needs a file name", option == csv_option    ? "csv"
+                                                       : option == plot_option ? "plot"
+                                                                               : "json");
             (option == csv_option ? csv : option == plot_option ? plot : json) = value;
             break;
         case diagonal_option:
@@ -178,26 +145,24 @@ int main(int argc, char** argv)
         case ffmpeg_option:
             ffmpeg = value;
             break;
-        case ':':
-            bad_arguments("%s needs a value", argv[optind - 1]);
         default:
-            bad_arguments("unknown option '%s'", argv[previous < argc ? previous : argc - 1]);
+            bad_argument("unknown option '%s'", argv[optind - 1]);
         }
     }
     for (int i = optind; i < argc; i++) {
         if (!video.empty())
-            bad_arguments("one video at a time ('%s' and '%s')", video.c_str(), argv[i]);
+            bad_argument("one video at a time ('%s' and '%s')", video.c_str(), argv[i]);
         video = argv[i];
     }
     if (show == !video.empty())
-        bad_arguments(show ? "give a video or --show, not both" : "name a video, or --show");
+        bad_argument(show ? "give a video or --show, not both" : "name a video, or --show");
     if ((from_given || to_given) && !show)
-        bad_arguments("--from and --to go with --show");
+        bad_argument("--from and --to go with --show");
     if (show && !(to - from >= thresholds::window))
-        bad_arguments("--to (%g) must come at least %g s after --from (%g)", to, thresholds::window, from);
+        bad_argument("--to (%g) must come at least %g s after --from (%g)", to, thresholds::window, from);
     const bool json_out = json == "-";
     if ((diagonal > 0) != (distance > 0))
-        bad_arguments("--diagonal and --distance go together");
+        bad_argument("--diagonal and --distance go together");
 
     // Everything that can be missing is looked for before anything starts.
     const std::string ffmpeg_path = find_program(ffmpeg);

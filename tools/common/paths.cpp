@@ -1,5 +1,5 @@
 // Paths and programs: folders of paths, finding programs in PATH, this binary's own folder, whole files.
-#include "programs.h"
+#include "paths.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
