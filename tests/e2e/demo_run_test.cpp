@@ -34,6 +34,7 @@ TEST_F(DemoRun, EndsOnFirstFrameWhosePostSwapTimeExceeds136Seconds)
         {"136000", 2, "reading 136000 goes on, 272000 ends"},
         {"136001", 1, "the first reading, 136001, ends"},
         {"45333", 4, "readings 45333, 90666, 135999 go on, 181332 ends"},
+        {"45333.5", 3, "readings 45334 and 90667 go on, 136000.5 rounds to 136001 and ends"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string("step ") + c.step + " ms: " + c.why);

@@ -64,6 +64,17 @@ TEST_F(MusicFault, BadMusicFilesAreNamedAndTheShowRunsSilently)
         const std::vector<int> sound = s16_samples(dir / "sound.wav", wav_header_bytes);
         EXPECT_GE(sound.size(), size_t{136} * rate * channels) << "expected 136 s of audio from the open device";
         EXPECT_EQ(peak(sound, 0, sound.size()), 0) << "expected silence";
+        // The header's sizes, RIFF's (after its first 8 bytes) and the data chunk's, are the file's.
+        const std::string wav = read_text(dir / "sound.wav");
+        const auto field = [&wav](size_t at) {
+            return wav.size() < at + 4 ? 0
+                                       : static_cast<uint32_t>(static_cast<unsigned char>(wav[at]) |
+                                                               static_cast<unsigned char>(wav[at + 1]) << 8 |
+                                                               static_cast<unsigned char>(wav[at + 2]) << 16) |
+                                             static_cast<uint32_t>(static_cast<unsigned char>(wav[at + 3])) << 24;
+        };
+        EXPECT_EQ(field(4), wav.size() - 8) << "RIFF size";
+        EXPECT_EQ(field(40), wav.size() - wav_header_bytes) << "data size";
     }
 }
 
