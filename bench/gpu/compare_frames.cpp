@@ -53,6 +53,7 @@ int main(int argc, char** argv)
     const std::vector<const char*> paths(argv + optind, argv + argc);
     if (paths.size() < 2 || paths.size() > 3)
         bad_argument("two frames to compare and at most a difference image, not %zu files", paths.size());
+    // cppcheck-suppress containerOutOfBounds ; bad_argument above does not return
     const Image a = read_or_exit(paths[0]), b = read_or_exit(paths[1]);
     if (a.width != b.width || a.height != b.height)
         fail(exit_failed, "sizes differ: %s is %dx%d, %s is %dx%d", paths[0], a.width, a.height, paths[1], b.width,

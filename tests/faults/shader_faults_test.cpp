@@ -42,7 +42,7 @@ TEST_F(BrokenStage, CompilerLogIsPrintedAndTheOtherBatchesDraw)
     EXPECT_GT(title_band_dark_share(frame), 0.02) << "expected the title's black pixels in the middle band";
     EXPECT_LT(share_near(frame, 71, 167, 71, 8), 0.0001) << "expected no helix: its program did not link";
 
-    const std::string errors = read_text(dir / "gl.txt");
+    const std::string errors = read_file(dir / "gl.txt");
     EXPECT_NE(errors.find("glGetError 0x0502"), std::string::npos)
         << "expected GL_INVALID_OPERATION from using the unlinked program; the check wrote:\n"
         << errors;

@@ -232,8 +232,8 @@ TEST_F(PreviewRun, EditedStagesRebuildTheProgramsAndABrokenOneKeepsTheLastGood)
     const std::string shaders = dir / "shaders";
     ASSERT_EQ(mkdir(shaders.c_str(), 0755), 0);
     for (const auto& stage : std::filesystem::directory_iterator(SHADER_SOURCE_DIR))
-        replace_file(shaders + "/" + stage.path().filename().string(), read_text(stage.path()));
-    const std::string ring = shaders + "/effect1.glsl", original = read_text(ring), red = "vec3(0.6, 0.0, 0.0)";
+        replace_file(shaders + "/" + stage.path().filename().string(), read_file(stage.path()));
+    const std::string ring = shaders + "/effect1.glsl", original = read_file(ring), red = "vec3(0.6, 0.0, 0.0)";
     std::string blue = original;
     ASSERT_NE(blue.find(red), std::string::npos) << "the ring's colour should be " << red;
     blue.replace(blue.find(red), red.size(), "vec3(0.0, 0.0, 0.6)");
@@ -282,7 +282,7 @@ TEST_F(PreviewRun, UnusableFilesAreOneLineAndItRunsOn)
     const std::vector<Frame8> demo = demo_frames({20000});
     const std::string shaders = dir / "shaders", greet = shaders + "/greet.glsl", music = dir / "Tarnhollow_4.mp3";
     const std::string cannot = "preview: cannot read " + greet + ": ", stay = "; the last good programs stay in use";
-    const std::string stage = read_text(SHADER_SOURCE_DIR "/greet.glsl"),
+    const std::string stage = read_file(SHADER_SOURCE_DIR "/greet.glsl"),
                       big = std::string(1 << 20, '/') + "\n" + stage;
     struct Case {
         const char* what;

@@ -10,10 +10,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 
 #include "children.h"
 
@@ -27,22 +30,21 @@ RunResult run_program(const std::vector<std::string>& argv, const std::vector<st
                       const std::string& directory, double limit_seconds, const std::function<void(pid_t)>& started,
                       bool errors_apart)
 {
-    int output[2], errors[2] = {-1, -1};
-    if (pipe2(output, O_CLOEXEC) != 0 || (errors_apart && pipe2(errors, O_CLOEXEC) != 0))
+    int output[2];
+    if (pipe2(output, O_CLOEXEC) != 0)
         return {};
     const int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    FILE* errors = errors_apart ? tmpfile() : nullptr;   // read once the program has ended
     Child child;
     child.pipes = {output[0]};
-    if (errors_apart)
-        child.pipes.push_back(errors[0]);
     const bool running = start_child(child, argv, environment_changes, directory,
-                                     {null_fd, output[1], errors_apart ? errors[1] : output[1], -1});
+                                     {null_fd, output[1], errors ? fileno(errors) : output[1], -1});
     close(null_fd);
     close(output[1]);
-    if (errors_apart)
-        close(errors[1]);
     if (!running) {
         close_pipes(child);
+        if (errors)
+            fclose(errors);
         return {};
     }
     if (started)
@@ -50,29 +52,21 @@ RunResult run_program(const std::vector<std::string>& argv, const std::vector<st
 
     RunResult result;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(limit_seconds);
-    pollfd open_ends[2] = {{output[0], POLLIN, 0}, {errors[0], POLLIN, 0}};
-    std::string* into[2] = {&result.output, &result.errors};
-    for (int left_open = errors_apart ? 2 : 1; left_open > 0;) {
+    for (;;) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             result.timed_out = true;
             break;
         }
-        if (poll(open_ends, errors_apart ? 2 : 1, static_cast<int>(left.count())) <= 0)
+        pollfd waiting = {output[0], POLLIN, 0};
+        if (poll(&waiting, 1, static_cast<int>(left.count())) <= 0)
             continue;
-        for (size_t end = 0; end < 2; ++end) {
-            if (open_ends[end].fd < 0 || !open_ends[end].revents)
-                continue;
-            char buffer[4096];
-            const ssize_t got = read(open_ends[end].fd, buffer, sizeof buffer);
-            if (got > 0) {
-                into[end]->append(buffer, static_cast<size_t>(got));
-            } else {
-                open_ends[end].fd = -1;   // poll passes over a negative descriptor
-                --left_open;
-            }
-        }
+        char buffer[4096];
+        const ssize_t got = read(output[0], buffer, sizeof buffer);
+        if (got <= 0)
+            break;
+        result.output.append(buffer, static_cast<size_t>(got));
     }
     // Past the limit the program gets what capture gives its children: SIGTERM, then SIGKILL.
     int status = 0;
@@ -83,6 +77,12 @@ RunResult run_program(const std::vector<std::string>& argv, const std::vector<st
     result.exited = !result.timed_out && WIFEXITED(status);
     result.status = result.exited ? WEXITSTATUS(status) : -1;
     result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    if (errors) {
+        rewind(errors);
+        for (int c; (c = fgetc(errors)) != EOF;)
+            result.errors += static_cast<char>(c);
+        fclose(errors);
+    }
     return result;
 }
 
@@ -93,6 +93,12 @@ std::string describe(const RunResult& result)
     if (result.exited)
         return "exit status " + std::to_string(result.status);
     return "killed by signal " + std::to_string(result.signal) + " (" + strsignal(result.signal) + ")";
+}
+
+std::vector<std::string> words(const std::string& text)
+{
+    std::istringstream in(text);
+    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }
 
 bool has_line(const std::string& output, const std::string& line)
@@ -154,7 +160,7 @@ ClockLog read_clock_log(const std::string& path)
 
 std::vector<int> s16_samples(const std::string& path, size_t header_bytes)
 {
-    const std::string bytes = read_text(path);
+    const std::string bytes = read_file(path);
     std::vector<int> samples;
     for (size_t i = header_bytes; i + 1 < bytes.size(); i += 2) {
         const auto low = static_cast<unsigned char>(bytes[i]), high = static_cast<unsigned char>(bytes[i + 1]);

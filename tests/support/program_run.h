@@ -34,6 +34,9 @@ RunResult run_program(const std::vector<std::string>& argv, const std::vector<st
 // "exit status 0" / "killed by signal 11" / "timed out", for assertion messages.
 std::string describe(const RunResult& result);
 
+// The words of a text split at white space: a row's arguments.
+std::vector<std::string> words(const std::string& text);
+
 // Whether output holds this line, exactly; how many times it holds text.
 bool has_line(const std::string& output, const std::string& line);
 size_t occurrences(const std::string& output, const std::string& text);

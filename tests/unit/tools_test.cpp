@@ -33,13 +33,12 @@ TEST(StrictNumbers, TheWholeArgumentWithinItsRange)
         const char* text;
         bool number, whole;   // taken as a number from 0 to 100, as a whole number from 0 to 100
     };
-    const Row rows[] = {{"3", true, true},       {"2.5", true, false},
-                        {"100", true, true},     {"0", true, true},
-                        {"3x", false, false},    {"", false, false},
-                        {"1e999", false, false}, {"nan", false, false},
-                        {"inf", false, false},   {" 3", false, false},
-                        {"-1", false, false},    {"100.5", false, false},
-                        {"0x10", true, false},   {"99999999999999999999", false, false}};
+    // clang-format off
+    const Row rows[] = {{"3", true, true}, {"2.5", true, false}, {"100", true, true}, {"0", true, true},
+                        {"3x", false, false}, {"", false, false}, {"1e999", false, false}, {"nan", false, false},
+                        {"inf", false, false}, {" 3", false, false}, {"-1", false, false}, {"100.5", false, false},
+                        {"0x10", true, false}, {"99999999999999999999", false, false}};
+    // clang-format on
     for (const Row& row : rows) {
         double number = 0;
         long whole = 0;
@@ -58,6 +57,18 @@ TEST(ToolCommandLines, BadArgumentsAreOneLineAndTheUsage)
         {CAPTURE_BINARY, "--speed", "2", "capture: unknown option '--speed'"},
         {CAPTURE_BINARY, "-o", "capture: -o needs a value"},
         {CAPTURE_BINARY, "--still", "1", "extra", "capture: unexpected operand 'extra'"},
+        {CAPTURE_BINARY, "--from", "130", "--duration", "10", "--still", "1",
+         "capture: the interval 130 s to 140 s runs past the end of the show at 136 s"},
+        {CAPTURE_BINARY, "--from", "5", "--to", "4", "--still", "1",
+         "capture: the interval must end after it starts (from 5 s to 4 s)"},
+        {CAPTURE_BINARY, "--preset", "quick", "-o", "x.mp4",
+         "capture: --preset must be one of ultrafast, superfast, veryfast, faster, fast, medium, slow, slower and "
+         "veryslow, not 'quick'"},
+        {CAPTURE_BINARY, "--config", "800x600", "--still", "1",
+         "capture: --config must be 960x600, 1920x1200 or 1280x720, not '800x600'"},
+        {CAPTURE_BINARY, "--config", "1280x720", "--demo", "d", "--still", "1",
+         "capture: give --config or --demo, not both"},
+        {CAPTURE_BINARY, "capture: nothing to do: give --output FILE.mp4 and/or --still SECONDS"},
         {FLASH_BINARY, "--show", "--to", "3x", "flash: --to must be a number from 0 to 136, not '3x'"},
         {FLASH_BINARY, "--json=", "v.mkv", "flash: --json needs a file name"},
         {FLASH_BINARY, "v.mkv", "--diagonal", "24in", "--distance", "60cmx",
@@ -101,18 +112,8 @@ TEST(ToolCommandLines, HelpAndVersion)
     }
 }
 
-// A child that dies by a signal is reported with that signal.
-TEST(Children, DeathBySignalIsNamed)
-{
-    Child child;
-    ASSERT_TRUE(start_child(child, {"/bin/sh", "-c", "kill -USR1 $$"}, {}, "", {}));
-    int status = 0;
-    ASSERT_TRUE(wait_child(child, status, 10));
-    EXPECT_EQ(describe_status(status), "killed by signal " + std::to_string(SIGUSR1) + " (" + strsignal(SIGUSR1) + ")");
-}
-
 // Stopping a child: SIGTERM, the grace to end (a child that traps it leaves its mark and exits), then SIGKILL for
-// one that ignores it, once the grace is over.
+// one that ignores it, once the grace is over; a child that dies by a signal is reported with that signal.
 TEST(Children, StoppingGivesGraceAfterTermThenKills)
 {
     const TempDir dir;
@@ -140,7 +141,7 @@ TEST(Children, StoppingGivesGraceAfterTermThenKills)
         const int status = stop_child(child, grace);
         const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         EXPECT_EQ(describe_status(status), row.status);
-        EXPECT_EQ(read_text(mark) == "termed\n", row.marked);
+        EXPECT_EQ(read_file(mark) == "termed\n", row.marked);
         if (!row.marked) {
             EXPECT_GE(took, grace) << "expected SIGKILL only after the grace";
         }

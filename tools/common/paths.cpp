@@ -37,7 +37,7 @@ std::string find_program(const std::string& name)
     for (size_t start = 0;;) {
         const size_t end = directories.find(':', start);
         const std::string directory = directories.substr(start, end == std::string::npos ? end : end - start);
-        const std::string candidate = (directory.empty() ? "." : directory) + "/" + name;
+        std::string candidate = (directory.empty() ? "." : directory) + "/" + name;
         if (is_program(candidate))
             return candidate;
         if (end == std::string::npos)
