@@ -21,7 +21,7 @@ vec3 animate(float p, float t)
     if (t > 4.3 && t < 4.5) {
         scale = 1.0 - distance(t, 4.4) * 10.0;
         point = scale * (rand3(p) * 2.0 - 1.0);
-        vertex.size = 0.05;
+        vertex.size = @CLOUD_FLASH_SIZE@;
         return point;
     }
 
@@ -43,9 +43,10 @@ vec3 animate(float p, float t)
         point = 0.2 * (rand3(p) * 2.0 - 1.0);
     }
 
-    // Pulse on the beat (a negative factor mirrors the cube) and spin at five radians per second.
+    // Pulse on the beat (a negative factor mirrors the cube) and spin at five radians per second, swinging on the
+    // beat too. Pulse and swing are the version's literals: the gentle one pulses and swings less.
     float r = bcos(0.1, 15.0 * t);
-    return project(turntable(r + 5.0 * t), point * 2.0 * r);
+    return project(turntable(@CUBE_SWING@ + 5.0 * t), point * @CUBE_PULSE@);
 }
 
 void main()

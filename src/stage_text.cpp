@@ -18,7 +18,7 @@ size_t stage_index(const char* name)
     return index;
 }
 
-std::vector<StageLiteral> configuration_literals(int sample_width, int sample_height, float display_scale)
+std::vector<StageLiteral> configuration_literals(int sample_width, int sample_height, float display_scale, bool gentle)
 {
     char scale[64];
     snprintf(scale, sizeof scale, "vec2(%f,%f)", static_cast<double>(display_scale),
@@ -26,7 +26,13 @@ std::vector<StageLiteral> configuration_literals(int sample_width, int sample_he
     const std::string width = std::to_string(sample_width);
     return {{"SAMPLE_SIZE", "vec2(" + width + "," + std::to_string(sample_height) + ")"},
             {"FILTER_DIRECTION_TEST", "textureSize(tex).x == " + width},
-            {"DISPLAY_SCALE", scale}};
+            {"DISPLAY_SCALE", scale},
+            // The gentle cloud bursts in sparks a fifth as wide, and its cube pulses between 1.6 and 2 times its
+            // size and swings by a fifth of a radian instead of collapsing through its centre and swinging by one.
+            // The resting spot (the point 0) keeps the full swing: its turn moves it by a fraction of a pixel.
+            {"CLOUD_FLASH_SIZE", gentle ? "0.01" : "0.05"},
+            {"CUBE_SWING", gentle ? "(point == vec3(0.0) ? r : 0.2 * r)" : "r"},
+            {"CUBE_PULSE", gentle ? "(1.8 + 0.2 * r)" : "2.0 * r"}};
 }
 
 // Whether c may stand inside a placeholder's name.

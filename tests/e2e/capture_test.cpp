@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 
 #include "frame8.h"
 #include "program_run.h"
@@ -199,6 +200,42 @@ TEST_F(CaptureTool, StillsShowTheTitleTheFlashAndTheRestingScene)
     }
 }
 
+// The gentle version of each configuration draws the design's frames where nothing flashes (the title at 0.5 s, the
+// ribbon at 60 s) and a calmer cube at 20 s.
+TEST_F(CaptureTool, GentleProgramsDifferFromTheDesignOnlyWhereItFlashes)
+{
+    const struct {
+        const char* config;
+        int width, height;
+    } configurations[] = {{"960x600", 960, 600}, {"1920x1200", 1920, 1200}, {"1280x720", 1280, 720}};
+    for (const auto& configuration : configurations) {
+        SCOPED_TRACE(configuration.config);
+        std::map<std::string, Frame8> frames;   // by version and time
+        for (const std::string version : {"design", "gentle"}) {
+            std::vector<std::string> arguments = {"--config", configuration.config};
+            if (version == "gentle")
+                arguments.push_back("--gentle");
+            for (const char* at : {"0.5", "20", "60"})
+                arguments.insert(arguments.end(), {"--still", std::string(at) + "=" + dir / (version + at + ".png")});
+            const RunResult result = capture(arguments);
+            ASSERT_TRUE(result.exited && result.status == 0)
+                << "expected exit status 0, got " << describe(result) << "; output:\n"
+                << result.output;
+            for (const char* at : {"0.5", "20", "60"}) {
+                const auto decoded = decode_with_ffmpeg(dir / (version + at + ".png"));
+                ASSERT_TRUE(decoded.size() == 1 && decoded[0].width == configuration.width &&
+                            decoded[0].height == configuration.height)
+                    << "expected one " << configuration.config << " image at " << at << " s";
+                frames[version + at] = decoded[0];
+            }
+        }
+        EXPECT_EQ(first_difference(frames["design0.5"], frames["gentle0.5"]), "") << "expected equal frames at 0.5 s";
+        EXPECT_EQ(first_difference(frames["design60"], frames["gentle60"]), "") << "expected equal frames at 60 s";
+        EXPECT_NE(first_difference(frames["design20"], frames["gentle20"]), "")
+            << "expected the cubes to differ at 20 s";
+    }
+}
+
 // A missing demo binary, ffmpeg or display: status 1 and a message that says what is missing.
 TEST_F(CaptureTool, MissingBinaryFfmpegOrDisplayIsReported)
 {
@@ -278,7 +315,7 @@ TEST_F(CaptureTool, FailuresAndOddPlacesEndCleanly)
             {"video @/x.mp4: 1 frames at 10 fps from 20.000 s to 20.100 s, 1280x720"}},
         {"copied without demo-1920x1200", words("--config 1920x1200 --still 3"), 1,
             {"no demo binary at '@/demo-1920x1200'"}},
-        // A probe file tells what access() would not: /proc's permission bits let root write.
+        {"copied without demo-gentle", words("--gentle --still 3"), 1, {"no gentle program at '@/demo-gentle'"}},
         // access() lets root write in /proc; the probe file that cannot be made there tells the truth.
         {"unwritable-output", words("--from 20 --duration 0.2 --fps 10 -o /proc/x.mp4"), 1,
             {"capture: cannot write --output /proc/x.mp4: no file can be made in the folder /proc"}},

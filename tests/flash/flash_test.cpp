@@ -363,4 +363,22 @@ TEST(FlashShow, FloodAtFourPointThreeSeconds)
         EXPECT_TRUE(has_line(run.output, line)) << "expected: " << line << "\ngot:\n" << run.output;
 }
 
+// The gentle version where the design flashes: its flood, and two seconds of each section of the pulsing cube. Every
+// rule passes (status 0).
+TEST(FlashShow, GentleVersionPassesWhereTheDesignFlashes)
+{
+    const struct {
+        const char *from, *to;
+    } moments[] = {{"4", "5"}, {"20", "22"}, {"100", "102"}};
+    for (const auto& moment : moments) {
+        TempDir dir;
+        const RunResult run =
+            run_program({FLASH_BINARY, "--show", "--gentle", "--from", moment.from, "--to", moment.to, "--quiet"}, {},
+                        dir.path, 300);
+        EXPECT_TRUE(run.exited && run.status == 0) << "expected every rule to pass from " << moment.from << " to "
+                                                   << moment.to << " s, got " << describe(run) << "\n"
+                                                   << run.output;
+    }
+}
+
 }   // namespace

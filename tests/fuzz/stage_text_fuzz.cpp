@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
 {
     if (size == 0)
         return 0;
-    static const std::vector<StageLiteral> literals = configuration_literals(3840, 2400, 1.0f);
+    static const std::vector<StageLiteral> literals = configuration_literals(3840, 2400, 1.0f, false);
     const std::string name = std::string(stage_names[bytes[0] % stage_count]) + ".glsl";
     const StageText stage = stage_text(name, std::string(reinterpret_cast<const char*>(bytes) + 1, size - 1), literals);
     // A reason comes without a text; a text has every placeholder filled in.

@@ -36,7 +36,7 @@ echo "packages: $(du -k "$deb" | cut -f1) KiB ${deb##*/}, $(du -k "$archive" | c
 
 # Exactly these files, under /usr (in the archive under its own folder), a program per display configuration.
 commands="velquorin velquorin-capture velquorin-flash"
-programs="capture demo demo-1920x1200 demo-1280x720 flash"
+programs="capture demo demo-1920x1200 demo-1280x720 demo-gentle demo-1920x1200-gentle demo-1280x720-gentle flash"
 if [ "$with_preview" = 1 ]; then
     commands="$commands velquorin-preview"
     programs="$programs preview preview-1920x1200 preview-1280x720"
@@ -97,6 +97,8 @@ entry=$root/usr/share/applications/velquorin.desktop
 desktop-file-validate "$entry" || fail "the desktop entry is not valid"
 grep -A3 -x '\[Desktop Action fullscreen\]' "$entry" | grep -qx 'Exec=velquorin --fullscreen' ||
     fail "the desktop entry has no full-screen action"
+grep -A3 -x '\[Desktop Action gentle\]' "$entry" | grep -qx 'Exec=velquorin --gentle' ||
+    fail "the desktop entry has no gentle action"
 
 # The highest sample (absolute value) of the WAV file $1 in the second $2 of its audio.
 peak_in_second() {
@@ -166,8 +168,9 @@ fi
 # The archive, unpacked elsewhere, runs the same way.
 run_show "$unpacked/bin/velquorin" ".tar.gz"
 
-# The configuration the launcher picks, a row each: the tree and command, the screen ("none": no DISPLAY), the
-# arguments, the status, frame 0's size ("none": no program drew) and the first line printed (or none).
+# The program the launcher picks, a row each: the tree and command, the screen ("none": no DISPLAY), the arguments,
+# the status, the program whose frame at 34 s (the cube, where the gentle version differs) it drew ("none": no program
+# drew) and the first line printed (or none).
 declare -A screens=([none]="")
 outer_display=$DISPLAY
 for screen in 1920x1080 1920x1200; do
@@ -175,30 +178,54 @@ for screen in 1920x1080 1920x1200; do
     screens[$screen]=$DISPLAY
 done
 export DISPLAY=$outer_display
-rows="deb    velquorin         1920x1080 --config 1280x720|0|1280x720|
-deb    velquorin         1920x1080 --fullscreen|0|1280x720|
-deb    velquorin         1920x1200 --fullscreen|0|1920x1200|
-deb    velquorin         1920x1200 --config 1280x720|0|1280x720|
-tar.gz velquorin         1920x1080 --fullscreen|0|1280x720|
+# A tree without the gentle programs.
+partial=$work/partial
+cp -a "$unpacked" "$partial" && rm "$partial/$program_dir"/demo*-gentle
+rows="deb    velquorin         1920x1080 --config 1280x720|0|demo-1280x720|
+deb    velquorin         1920x1080 --fullscreen|0|demo-1280x720|
+deb    velquorin         1920x1200 --fullscreen|0|demo-1920x1200|
+deb    velquorin         1920x1200 --config 1280x720|0|demo-1280x720|
+tar.gz velquorin         1920x1080 --fullscreen|0|demo-1280x720|
+deb    velquorin         1920x1200 --gentle|0|demo-gentle|
+deb    velquorin         1920x1200 --gentle --fullscreen|0|demo-1920x1200-gentle|
+tar.gz velquorin         1920x1080 --config 1280x720 --gentle|0|demo-1280x720-gentle|
 deb    velquorin         1920x1200 --config 1x1|2|none|velquorin: --config must be 960x600, 1920x1200 or 1280x720, not '1x1'
-deb    velquorin         1920x1200 --fullscreen --config 960x600|2|none|velquorin: one option at most, not --fullscreen and --config
-deb    velquorin         none      --fullscreen|1|none|velquorin: cannot read the screen's size (no DISPLAY); playing 1920x1200"
-[ "$with_preview" = 0 ] || rows+=$'\n'"deb    velquorin-preview 1920x1200 --config 1280x720|0|1280x720|preview: \
+deb    velquorin         1920x1200 --fullscreen --config 960x600|2|none|velquorin: one option at most besides --gentle, not --fullscreen and --config
+deb    velquorin         1920x1200 --gentle --gentle|2|none|velquorin: --gentle given twice
+deb    velquorin         1920x1200 --gentle --help|2|none|velquorin: --help goes alone, not with --gentle
+deb    velquorin         none      --fullscreen|1|none|velquorin: cannot read the screen's size (no DISPLAY); playing 1920x1200
+partial velquorin        1920x1200 --gentle|1|none|velquorin: no gentle program at $partial/$program_dir/demo-gentle: this installation lacks the gentle version"
+[ "$with_preview" = 0 ] || rows+=$'\n'"deb    velquorin-preview 1920x1200 --config 1280x720|0|preview-1280x720|preview: \
 the embedded stages are shown; --shaders DIR watches a folder of stage files"
-while IFS='|' read -r run status size line; do
+# grab PROGRAM FRAME DISPLAY ARGUMENTS...: runs PROGRAM from $work under the controlled clock, 34 s a frame, and
+# keeps its frame at 34 s in FRAME (nothing when it drew none); the output goes to $work/pick.txt.
+grab() {
+    local program=$1 frame=$2 display=$3
+    shift 3
+    rm -f "$frame"
+    (cd "$work" && timeout -k 10 60 env DISPLAY="$display" LD_PRELOAD="$vclock" SDL_AUDIODRIVER=dummy \
+        VCLOCK_STEP=34000 VCLOCK_EVENTS=2:quit VCLOCK_GRAB="$frame" VCLOCK_GRAB_FRAMES=1 "$program" "$@" \
+        >"$work/pick.txt" 2>&1)
+}
+while IFS='|' read -r run status program line; do
     read -r tree command screen arguments <<<"$run"
     launcher=$root/usr/bin/$command what="$tree on $screen: $command $arguments"
-    [ "$tree" = deb ] || launcher=$unpacked/bin/$command
-    frame=$work/pick.ppm && rm -f "$frame"
+    [ "$tree" = tar.gz ] && launcher=$unpacked/bin/$command
+    [ "$tree" = partial ] && launcher=$partial/bin/$command
     # shellcheck disable=SC2086 # the arguments are words
-    (cd "$work" && timeout -k 10 60 env DISPLAY="${screens[$screen]}" LD_PRELOAD="$vclock" SDL_AUDIODRIVER=dummy \
-        VCLOCK_STEP=34000 VCLOCK_EVENTS=1:quit VCLOCK_GRAB="$frame" VCLOCK_GRAB_FRAMES=0 \
-        "$launcher" $arguments >"$work/pick.txt" 2>&1)
-    actual=$? drawn=none
-    [ -s "$frame" ] && drawn=$(head -n 3 "$frame" | tail -n 1 | tr ' ' x)
-    echo "$what: status $actual, frame 0 $drawn; $(head -n 1 "$work/pick.txt")"
-    [ "$actual|$drawn|$(head -n 1 "$work/pick.txt")" = "$status|$size|$line" ] ||
-        fail "$what: expected status $status, frame 0 $size and the line '$line'"
+    grab "$launcher" "$work/pick.ppm" "${screens[$screen]}" $arguments
+    actual=$? said=$(head -n 1 "$work/pick.txt")
+    drawn=none
+    if [ -s "$work/pick.ppm" ] && [ "$program" != none ]; then
+        [ -s "$work/$program.ppm" ] ||
+            (cd "$root/usr/share/velquorin" && grab "$root/usr/$program_dir/$program" "$work/$program.ppm" "${screens[$screen]}")
+        cmp -s "$work/pick.ppm" "$work/$program.ppm" && drawn=$program
+    elif [ -s "$work/pick.ppm" ]; then
+        drawn="a frame"
+    fi
+    echo "$what: status $actual, drew $drawn; $said"
+    [ "$actual|$drawn|$said" = "$status|$program|$line" ] ||
+        fail "$what: expected status $status, the frame of $program and the line '$line'"
     [ "$status" != 2 ] || sed -n 2p "$work/pick.txt" | grep -q "^usage: $command " ||
         fail "$what: expected the usage after the line"
 done <<<"$rows"

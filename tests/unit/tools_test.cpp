@@ -68,6 +68,7 @@ TEST(ToolCommandLines, BadArgumentsAreOneLineAndTheUsage)
          "capture: --config must be 960x600, 1920x1200 or 1280x720, not '800x600'"},
         {CAPTURE_BINARY, "--config", "1280x720", "--demo", "d", "--still", "1",
          "capture: give --config or --demo, not both"},
+        {CAPTURE_BINARY, "--gentle", "--demo", "d", "--still", "1", "capture: give --gentle or --demo, not both"},
         {CAPTURE_BINARY, "capture: nothing to do: give --output FILE.mp4 and/or --still SECONDS"},
         {FLASH_BINARY, "--show", "--to", "3x", "flash: --to must be a number from 0 to 136, not '3x'"},
         {FLASH_BINARY, "--json=", "v.mkv", "flash: --json needs a file name"},

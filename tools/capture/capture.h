@@ -41,7 +41,9 @@ struct Options {
     std::string preset;   // x264's preset; empty: the one that keeps up with the demo for lossless or --crf
     std::vector<Still> stills;
     std::string stills_dir = ".";
-    std::string demo_program = "demo";   // the demo next to this tool, by --config, unless --demo names one
+    std::string demo_program =
+        "demo";   // the demo next to this tool, by --config and --gentle, unless --demo names one
+    bool gentle = false;
     std::string demo, vclock, ffmpeg = "ffmpeg", workdir, display, log;
     bool quiet = false;
 };

@@ -32,6 +32,8 @@ int main(int argc, char** argv)
     const std::string here = own_directory();
     if (options.demo.empty())
         options.demo = here + "/" + options.demo_program;
+    if (options.gentle && !is_program(options.demo))
+        fail(1, "no gentle program at '%s' (build the %s target)", options.demo.c_str(), options.demo_program.c_str());
     if (!is_program(options.demo))
         fail(1, "no demo binary at '%s' (build it, or name it with --demo PATH)", options.demo.c_str());
     options.demo = absolute(options.demo);

@@ -28,7 +28,9 @@ const char usage[] =
     "      --stills-dir DIR    where unnamed stills go (default: the current directory)\n"
     "      --config WxH        the display configuration: 960x600 (default), 1920x1200 or 1280x720; its demo\n"
     "                          next to this tool (demo, demo-1920x1200, demo-1280x720) is recorded\n"
-    "      --demo PATH         another demo binary, instead of --config\n"
+    "      --gentle            the gentle version of the show, with its flashing reduced below the\n"
+    "                          thresholds: demo-gentle (or demo-WxH-gentle with --config) next to this tool\n"
+    "      --demo PATH         another demo binary, instead of --config and --gentle\n"
     "      --workdir DIR       the demo's working directory, where it finds Tarnhollow_4.mp3 (default:\n"
     "                          the directory of the demo binary)\n"
     "      --display NAME      X display (default: $DISPLAY; when none is set a private Xvfb is started)\n"
@@ -88,6 +90,7 @@ Options parse_arguments(int argc, char** argv)
         still_option,
         stills_dir_option,
         config_option,
+        gentle_option,
         demo_option,
         workdir_option,
         display_option,
@@ -106,6 +109,7 @@ Options parse_arguments(int argc, char** argv)
                                    {"still", required_argument, nullptr, still_option},
                                    {"stills-dir", required_argument, nullptr, stills_dir_option},
                                    {"config", required_argument, nullptr, config_option},
+                                   {"gentle", no_argument, nullptr, gentle_option},
                                    {"demo", required_argument, nullptr, demo_option},
                                    {"workdir", required_argument, nullptr, workdir_option},
                                    {"display", required_argument, nullptr, display_option},
@@ -165,6 +169,9 @@ Options parse_arguments(int argc, char** argv)
                 bad_argument("--config must be 960x600, 1920x1200 or 1280x720, not '%s'", value.c_str());
             config_given = true;
             break;
+        case gentle_option:
+            options.gentle = true;
+            break;
         case demo_option:
             options.demo = value;
             break;
@@ -195,6 +202,10 @@ Options parse_arguments(int argc, char** argv)
 
     if (config_given && !options.demo.empty())
         bad_argument("give --config or --demo, not both");
+    if (options.gentle && !options.demo.empty())
+        bad_argument("give --gentle or --demo, not both");
+    if (options.gentle)
+        options.demo_program += "-gentle";
     if (options.to_given && options.duration_given)
         bad_argument("give --to or --duration, not both");
     if (options.duration_given) {

@@ -1,6 +1,6 @@
 // embed_shaders: writes the C++ file of the GLSL stages as string constants, with one display configuration's
-// literals. Usage: embed_shaders SHADER_DIR OUTPUT SAMPLE_WIDTH SAMPLE_HEIGHT DISPLAY_SCALE. Run by the build, once
-// per configuration, before anything that includes the stages is compiled.
+// literals. Usage: embed_shaders SHADER_DIR OUTPUT SAMPLE_WIDTH SAMPLE_HEIGHT DISPLAY_SCALE design|gentle. Run by the
+// build, once per configuration and version of the show, before anything that includes the stages is compiled.
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -11,8 +11,9 @@
 
 int main(int argc, char** argv)
 {
-    const char usage[] = "usage: embed_shaders SHADER_DIR OUTPUT SAMPLE_WIDTH SAMPLE_HEIGHT DISPLAY_SCALE";
-    if (argc != 6) {
+    const char usage[] =
+        "usage: embed_shaders SHADER_DIR OUTPUT SAMPLE_WIDTH SAMPLE_HEIGHT DISPLAY_SCALE design|gentle";
+    if (argc != 7) {
         printf("%s\n", usage);
         return 2;
     }
@@ -26,11 +27,16 @@ int main(int argc, char** argv)
         printf("embed_shaders: bad sizes '%s' '%s' '%s'\n%s\n", argv[3], argv[4], argv[5], usage);
         return 2;
     }
+    const std::string version = argv[6];
+    if (version != "design" && version != "gentle") {
+        printf("embed_shaders: the version must be design or gentle, not '%s'\n%s\n", argv[6], usage);
+        return 2;
+    }
 
     std::string out = "// Generated from shaders/*.glsl at build time; edit those files instead.\n";
     out += "#include \"shaders.h\"\n\n";
-    const std::vector<StageLiteral> literals =
-        configuration_literals(static_cast<int>(sample_width), static_cast<int>(sample_height), display_scale);
+    const std::vector<StageLiteral> literals = configuration_literals(
+        static_cast<int>(sample_width), static_cast<int>(sample_height), display_scale, version == "gentle");
     for (const char* name : stage_names) {
         const StageText stage = load_stage(directory, name, literals);
         if (!stage.problem.empty()) {

@@ -126,8 +126,10 @@ struct VideoInfo {
     double shortest = 0, longest = 0;   // seconds between frames
 };
 
-// Records [from, to) of the show at 60 fps, lossless, with capture; returns the recording's path.
-std::string record_show(const std::string& capture, double from, double to, bool quiet);
+// Records [from, to) of the show (in the display configuration config, "" for the default; its gentle version with
+// gentle) at 60 fps, lossless, with capture; returns the recording's path.
+std::string record_show(const std::string& capture, const std::string& config, bool gentle, double from, double to,
+                        bool quiet);
 // The picture size and declared rate, and every frame's presentation time (a first pass of ffprobe); fails on a file
 // ffprobe cannot read, no frames, time stamps going backwards.
 VideoInfo probe_video(const std::string& ffprobe, const std::string& path);

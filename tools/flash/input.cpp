@@ -100,15 +100,21 @@ void clean_up()
     remove_temp_folder();
 }
 
-std::string record_show(const std::string& capture, double from, double to, bool quiet)
+std::string record_show(const std::string& capture, const std::string& config, bool gentle, double from, double to,
+                        bool quiet)
 {
     std::string video = temp_folder() + "/show.mp4";
     std::vector<std::string> argv = {capture, "--lossless",       "--fps", "60", "--from", std::to_string(from),
                                      "--to",  std::to_string(to), "-o",    video};
+    if (!config.empty())
+        argv.insert(argv.end(), {"--config", config});
+    if (gentle)
+        argv.push_back("--gentle");
     if (quiet)
         argv.push_back("--quiet");
     if (!quiet)
-        fprintf(stderr, "flash: recording the show from %g to %g s with %s\n", from, to, capture.c_str());
+        fprintf(stderr, "flash: recording the %sshow from %g to %g s with %s\n", gentle ? "gentle " : "", from, to,
+                capture.c_str());
     // capture's own messages go to our stderr; its one line of success to nowhere.
     const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
     start(argv, null_fd);

@@ -30,7 +30,7 @@ const double show_length = 136;   // seconds: where capture's show ends
 
 const char usage[] =
     "usage: flash [options] VIDEO\n"
-    "       flash [options] --show [--from SECONDS] [--to SECONDS]\n"
+    "       flash [options] --show [--gentle] [--config WxH] [--from SECONDS] [--to SECONDS]\n"
     "Counts the flashes of a video against the photosensitivity thresholds of WCAG 2.2 (success criterion\n"
     "2.3.1), ITU-R BT.1702 and Ofcom's guidance: more than 6 opposing changes (3 flashes) of the general or the\n"
     "red rule in any second fail, unless no more than 25 % of any 10-degree field flashes; 4 or more changes a\n"
@@ -39,6 +39,10 @@ const char usage[] =
     "rule with a verdict.\n"
     "  VIDEO                  any file ffmpeg reads, at least one second long\n"
     "      --show             record the show at 60 fps under the controlled clock (with capture) and judge it\n"
+    "      --gentle           with --show: record the gentle version of the show (demo-gentle, or\n"
+    "                         demo-WxH-gentle with --config)\n"
+    "      --config WxH       with --show: the display configuration, 960x600 (default), 1920x1200 or\n"
+    "                         1280x720\n"
     "      --from SECONDS     with --show: start of the recorded interval (default 0)\n"
     "      --to SECONDS       with --show: end of the interval (default 136, the end of the show)\n"
     "      --csv FILE         one row per frame: the changes of each rule in the second ending there, and the\n"
@@ -77,11 +81,13 @@ int main(int argc, char** argv)
 {
     setvbuf(stdout, nullptr, _IOLBF, 0);
     set_tool("flash", clean_up);
-    std::string video, csv, plot, json, capture, ffmpeg = "ffmpeg";
-    bool show = false, quiet = false, to_given = false, from_given = false;
+    std::string video, csv, plot, json, capture, config, ffmpeg = "ffmpeg";
+    bool show = false, gentle = false, quiet = false, to_given = false, from_given = false;
     double from = 0, to = show_length, diagonal = 0, distance = 0;
     enum {
         show_option = 256,
+        gentle_option,
+        config_option,
         from_option,
         to_option,
         csv_option,
@@ -93,6 +99,8 @@ int main(int argc, char** argv)
         ffmpeg_option
     };
     static const option options[] = {{"show", no_argument, nullptr, show_option},
+                                     {"gentle", no_argument, nullptr, gentle_option},
+                                     {"config", required_argument, nullptr, config_option},
                                      {"from", required_argument, nullptr, from_option},
                                      {"to", required_argument, nullptr, to_option},
                                      {"csv", required_argument, nullptr, csv_option},
@@ -115,6 +123,14 @@ int main(int argc, char** argv)
             break;
         case show_option:
             show = true;
+            break;
+        case gentle_option:
+            gentle = true;
+            break;
+        case config_option:
+            if (value != "960x600" && value != "1920x1200" && value != "1280x720")
+                bad_argument("--config must be 960x600, 1920x1200 or 1280x720, not '%s'", value.c_str());
+            config = value;
             break;
         case from_option:
             from = parse_number(value, "--from", 0, show_length);
@@ -158,6 +174,8 @@ int main(int argc, char** argv)
         bad_argument(show ? "give a video or --show, not both" : "name a video, or --show");
     if ((from_given || to_given) && !show)
         bad_argument("--from and --to go with --show");
+    if ((gentle || !config.empty()) && !show)
+        bad_argument("--gentle and --config go with --show");
     if (show && !(to - from >= thresholds::window))
         bad_argument("--to (%g) must come at least %g s after --from (%g)", to, thresholds::window, from);
     const bool json_out = json == "-";
@@ -177,6 +195,12 @@ int main(int argc, char** argv)
             capture = own_directory() + "/capture";
         if (!is_program(capture))
             fail(1, "no capture tool at '%s' (build it, or name it with --capture PATH)", capture.c_str());
+        // capture records the program beside itself.
+        const std::string program = capture.substr(0, capture.rfind('/') + 1) + "demo" +
+                                    (config.empty() || config == "960x600" ? "" : "-" + config) + "-gentle";
+        if (gentle && !is_program(program))
+            fail(1, "no gentle program at '%s' (build the %s target)", program.c_str(),
+                 program.substr(program.rfind('/') + 1).c_str());
     } else {
         struct stat info;
         if (stat(video.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || access(video.c_str(), R_OK) != 0)
@@ -194,10 +218,11 @@ int main(int argc, char** argv)
     Clip clip;
     clip.name = video;
     if (show) {
-        video = record_show(capture, from, to, quiet);
+        video = record_show(capture, config, gentle, from, to, quiet);
         clip.start = from;
-        char name[64];
-        snprintf(name, sizeof name, "the show from %g to %g s", from, to);
+        char name[96];
+        snprintf(name, sizeof name, "the %sshow%s%s from %g to %g s", gentle ? "gentle " : "",
+                 config.empty() ? "" : " at ", config.c_str(), from, to);
         clip.name = name;
     }
     const VideoInfo info = probe_video(ffprobe, video);
