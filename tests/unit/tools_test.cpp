@@ -62,6 +62,7 @@ TEST(ToolCommandLines, BadArgumentsAreOneLineAndTheUsage)
         {CAPTURE_BINARY, "--from", "5", "--to", "4", "--still", "1",
          "capture: the interval must end after it starts (from 5 s to 4 s)"},
         {CAPTURE_BINARY, "--preset", "quick", "-o", "x.mp4",
+         // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): the message is one string
          "capture: --preset must be one of ultrafast, superfast, veryfast, faster, fast, medium, slow, slower and "
          "veryslow, not 'quick'"},
         {CAPTURE_BINARY, "--config", "800x600", "--still", "1",
