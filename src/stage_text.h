@@ -23,8 +23,7 @@ struct StageLiteral {
 // A display configuration's literals: SAMPLE_SIZE and FILTER_DIRECTION_TEST from its sample buffer's size,
 // DISPLAY_SCALE from its display scale, and the cloud's CLOUD_FLASH_SIZE, CUBE_SWING and CUBE_PULSE from its
 // version of the show: the design's, or the gentle one that stays below the flash thresholds.
-std::vector<StageLiteral> configuration_literals(int sample_width, int sample_height, float display_scale,
-                                                 bool gentle);
+std::vector<StageLiteral> configuration_literals(int sample_width, int sample_height, float display_scale, bool gentle);
 
 // A stage as the GL gets it, or why it cannot be made.
 struct StageText {
