@@ -41,7 +41,8 @@ static std::vector<Stamp> read_stamps()
 // Builds the programs from the files unless they hold what is in use already (always: in any case).
 static void rebuild(bool always)
 {
-    const std::vector<StageLiteral> literals = configuration_literals(sample_width, sample_height, display_scale, gentle);
+    const std::vector<StageLiteral> literals =
+        configuration_literals(sample_width, sample_height, display_scale, gentle);
     std::vector<std::string> texts;
     for (const char* name : stage_names) {
         const StageText stage = load_stage(watched, name, literals);
