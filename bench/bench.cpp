@@ -2,7 +2,7 @@
 // full show at chosen moments (finished, with the process's CPU time for it, swap to swap, and each pass by GPU
 // timer), with vertical sync off, and
 // peak resident memory. Prints figures, optionally also as CSV rows; asserts nothing.
-// Usage: demo_bench [frames per median] [--csv FILE]   or   demo_bench --renderer
+// Usage: demo_bench [--csv FILE] [FRAMES]   or   demo_bench --renderer
 #include <SDL/SDL.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -18,8 +18,10 @@
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "display_config.h"
 #include "drawables.h"
+#include "fail.h"
 #include "gl.h"
 #include "programs.h"
 #include "render.h"
@@ -206,23 +208,37 @@ int main(int argc, char** argv)
     setvbuf(stdout, nullptr, _IOLBF, 0);
     int frames = 7;
     bool renderer_only = false;
-    const char* csv_path = nullptr;
-    for (int i = 1; i < argc; ++i) {
-        if (strcmp(argv[i], "--renderer") == 0) {
+    std::string csv_path;
+    enum { renderer_option = 256, csv_option };
+    static const option table[] = {{"renderer", no_argument, nullptr, renderer_option},
+                                   {"csv", required_argument, nullptr, csv_option},
+                                   {"help", no_argument, nullptr, 'h'},
+                                   {"version", no_argument, nullptr, version_option},
+                                   {nullptr, 0, nullptr, 0}};
+    set_tool("demo_bench");
+    set_usage("usage: demo_bench [--csv FILE] [FRAMES]   or   demo_bench --renderer\n"
+              "Times the start-up, the empty pipeline and the show at chosen moments with vertical sync off.\n"
+              "  FRAMES            frames per median, 1 to 10000 (default 7)\n"
+              "      --csv FILE    also append the figures to FILE as rows configuration,moment,measure,ms\n"
+              "      --renderer    print the OpenGL renderer's strings and exit\n"
+              "  -h, --help        this text\n"
+              "      --version     the version of demo_bench\n");
+    for (int found; (found = next_option(argc, argv, "h", table)) != -1;) {
+        if (found == renderer_option)
             renderer_only = true;
-        } else if (strcmp(argv[i], "--csv") == 0 && i + 1 < argc) {
-            csv_path = argv[++i];
-        } else if (argv[i][0] != '-') {
-            frames = std::max(1, atoi(argv[i]));
-        } else {
-            printf("usage: demo_bench [frames per median] [--csv FILE] | demo_bench --renderer\n");
-            return 2;
-        }
+        else if (found == csv_option)
+            csv_path = optarg;
+        else
+            bad_argument("unknown option '%s'", argv[optind - 1]);
     }
+    if (optind + 1 < argc)
+        bad_argument("one number of frames at most, not '%s' and '%s'", argv[optind], argv[optind + 1]);
+    if (optind < argc)
+        frames = static_cast<int>(parse_whole(argv[optind], "FRAMES", 1, 10000));
     const auto process_start = Clock::now();
     // The track is read from the build folder, where the build renders it.
     if (chdir(BENCH_MUSIC_DIR) != 0)
-        printf("cannot enter %s: %s; the music is not timed\n", BENCH_MUSIC_DIR, strerror(errno));
+        warn("cannot enter %s: %s; the music is not timed", BENCH_MUSIC_DIR, strerror(errno));
 
     // Vertical sync off, so that no swap waits for the display: the drivers' own switches, read when the
     // context is made, and SDL's swap control, which needs its video part up before the window opens.
@@ -240,10 +256,10 @@ int main(int argc, char** argv)
         SDL_Quit();
         return 0;
     }
-    if (csv_path) {
-        csv_file = fopen(csv_path, "a");
+    if (!csv_path.empty()) {
+        csv_file = fopen(csv_path.c_str(), "a");
         if (!csv_file) {
-            printf("cannot open %s: %s\n", csv_path, strerror(errno));
+            warn("cannot open %s: %s", csv_path.c_str(), strerror(errno));
             SDL_Quit();
             return 1;
         }

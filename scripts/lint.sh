@@ -23,7 +23,7 @@ fi
 echo "cppcheck: $(echo "$sources" | wc -w) files"
 if ! cppcheck --quiet --library=googletest --enable=warning,style,performance,portability --std=c++17 --inline-suppr \
         --suppressions-list=cppcheck.supp --error-exitcode=1 \
-        -I src -I "$build/generated/960x600" -I tools/vclock -I tools/capture -I tools/flash -I tools/preview -I tests/support $sources; then
+        -I src -I "$build/generated/960x600" -I tools/vclock -I tools/common -I tools/capture -I tools/flash -I tools/preview -I tests/support $sources; then
     status=1
 fi
 

@@ -5,10 +5,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "command_line.h"
+#include "fail.h"
 #include "png_file.h"
 
 namespace {
@@ -24,10 +25,8 @@ Image read_or_exit(const char* path)
 {
     Image image;
     std::string error;
-    if (!read_png(path, &image.width, &image.height, &image.rgb, &error)) {
-        printf("compare_frames: cannot read %s: %s\n", path, error.c_str());
-        exit(1);
-    }
+    if (!read_png(path, &image.width, &image.height, &image.rgb, &error))
+        fail(exit_failed, "cannot read %s: %s", path, error.c_str());
     return image;
 }
 
@@ -36,23 +35,29 @@ Image read_or_exit(const char* path)
 int main(int argc, char** argv)
 {
     int gain = 1;
-    std::vector<const char*> paths;
-    for (int i = 1; i < argc; ++i) {
-        if (strcmp(argv[i], "--gain") == 0 && i + 1 < argc)
-            gain = atoi(argv[++i]);
-        else
-            paths.push_back(argv[i]);
+    static const option table[] = {{"gain", required_argument, nullptr, 'g'},
+                                   {"help", no_argument, nullptr, 'h'},
+                                   {"version", no_argument, nullptr, version_option},
+                                   {nullptr, 0, nullptr, 0}};
+    set_tool("compare_frames");
+    set_usage("usage: compare_frames [--gain N] A.png B.png [DIFF.png]\n"
+              "Compares two PNG frames of one size channel by channel; DIFF gets |A - B| per channel, times N.\n"
+              "      --gain N    the difference image's gain, 1 to 255 (default 1)\n"
+              "  -h, --help      this text\n"
+              "      --version   the version of compare_frames\n");
+    for (int found; (found = next_option(argc, argv, "h", table)) != -1;) {
+        if (found != 'g')
+            bad_argument("unknown option '%s'", argv[optind - 1]);
+        gain = static_cast<int>(parse_whole(optarg, "--gain", 1, 255));
     }
-    if (paths.size() < 2 || paths.size() > 3 || gain < 1) {
-        printf("usage: compare_frames [--gain N] A.png B.png [DIFF.png]  (DIFF: |A - B| per channel, times N)\n");
-        return 2;
-    }
+    const std::vector<const char*> paths(argv + optind, argv + argc);
+    if (paths.size() < 2 || paths.size() > 3)
+        bad_argument("two frames to compare and at most a difference image, not %zu files", paths.size());
+    // cppcheck-suppress containerOutOfBounds ; bad_argument above does not return
     const Image a = read_or_exit(paths[0]), b = read_or_exit(paths[1]);
-    if (a.width != b.width || a.height != b.height) {
-        printf("compare_frames: sizes differ: %s is %dx%d, %s is %dx%d\n", paths[0], a.width, a.height, paths[1],
-               b.width, b.height);
-        return 1;
-    }
+    if (a.width != b.width || a.height != b.height)
+        fail(exit_failed, "sizes differ: %s is %dx%d, %s is %dx%d", paths[0], a.width, a.height, paths[1], b.width,
+             b.height);
 
     const size_t pixels = a.rgb.size() / 3;
     int largest[3] = {0, 0, 0};
@@ -83,10 +88,8 @@ int main(int argc, char** argv)
 
     if (paths.size() == 3) {
         std::string error;
-        if (!write_png(paths[2], a.width, a.height, difference.data(), RowOrder::top_down, &error)) {
-            printf("compare_frames: cannot write %s: %s\n", paths[2], error.c_str());
-            return 1;
-        }
+        if (!write_png(paths[2], a.width, a.height, difference.data(), RowOrder::top_down, &error))
+            fail(exit_failed, "cannot write %s: %s", paths[2], error.c_str());
     }
     return 0;
 }

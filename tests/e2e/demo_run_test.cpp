@@ -34,6 +34,7 @@ TEST_F(DemoRun, EndsOnFirstFrameWhosePostSwapTimeExceeds136Seconds)
         {"136000", 2, "reading 136000 goes on, 272000 ends"},
         {"136001", 1, "the first reading, 136001, ends"},
         {"45333", 4, "readings 45333, 90666, 135999 go on, 181332 ends"},
+        {"45333.5", 3, "readings 45334 and 90667 go on, 136000.5 rounds to 136001 and ends"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string("step ") + c.step + " ms: " + c.why);
@@ -55,7 +56,7 @@ TEST_F(DemoRun, EndsOnFirstFrameWhosePostSwapTimeExceeds136Seconds)
 TEST_F(DemoRun, ClockThatWrapsAround32BitsGivesTheSameRun)
 {
     ASSERT_TRUE(run_demo({"VCLOCK_STEP=34000", "VCLOCK_GRAB=" + dir / "plain.ppm", "VCLOCK_GRAB_FRAMES=1-"}).exited);
-    const std::vector<Frame8> plain = read_grabbed_frames(dir / "plain.ppm");
+    const std::vector<Frame8> plain = read_frames(dir / "plain.ppm");
     ASSERT_EQ(plain.size(), 4u) << "expected frames 1 to 4 (34 s to 136 s) from the run starting at 0";
 
     struct Case {
@@ -76,11 +77,11 @@ TEST_F(DemoRun, ClockThatWrapsAround32BitsGivesTheSameRun)
         EXPECT_EQ(clock.exit_swaps, 5) << "expected the run to end after 5 frames, as without the wrap";
         ASSERT_FALSE(clock.swaps.empty());
         EXPECT_LT(clock.swaps.back().clock, 4294967295u - 136000u) << "expected the counter to have wrapped";
-        const std::vector<Frame8> wrapped = read_grabbed_frames(dir / "wrapped.ppm");
+        const std::vector<Frame8> wrapped = read_frames(dir / "wrapped.ppm");
         ASSERT_EQ(wrapped.size(), plain.size()) << "expected as many frames as the run starting at 0";
         for (size_t i = 0; i < plain.size(); ++i)
             EXPECT_EQ(first_difference(plain[i], wrapped[i]), "")
-                << "frame " << plain[i].frame << " (t = " << plain[i].ms << " ms) should equal the unwrapped run's";
+                << "frame " << plain[i].index << " (t = " << plain[i].ms << " ms) should equal the unwrapped run's";
     }
 }
 
@@ -176,7 +177,7 @@ TEST_F(DemoRun, FirstFrameShowsTheSceneOnGrey)
     const RunResult result =
         run_demo({"VCLOCK_STEP=34000", "VCLOCK_EVENTS=1:quit", "VCLOCK_GRAB=" + dir / "f.ppm", "VCLOCK_GRAB_FRAMES=0"});
     ASSERT_TRUE(result.exited && result.status == 0) << "expected exit status 0, got " << describe(result);
-    const std::vector<Frame8> frames = read_grabbed_frames(dir / "f.ppm");
+    const std::vector<Frame8> frames = read_frames(dir / "f.ppm");
     ASSERT_EQ(frames.size(), 1u) << "expected exactly frame 0";
     const Frame8& frame = frames[0];
     EXPECT_EQ(frame.ms, 0) << "expected frame 0 at t = 0";
@@ -214,7 +215,7 @@ TEST_F(DemoRun, EveryConfigurationDrawsTheModelsFrameAtItsOwnSize)
             {"VCLOCK_TIMES=500", "VCLOCK_GRAB=" + dir / "f.ppm", "VCLOCK_GRAB_FRAMES=1", "VCLOCK_EVENTS=2:escape"}, {},
             c.binary);
         ASSERT_TRUE(result.exited && result.status == 0) << describe(result) << "\n" << result.output;
-        const std::vector<Frame8> frames = read_grabbed_frames(dir / "f.ppm");
+        const std::vector<Frame8> frames = read_frames(dir / "f.ppm");
         ASSERT_EQ(frames.size(), 1u) << "expected the frame at 500 ms";
         const Frame8& frame = frames[0];
         ASSERT_EQ(frame.width, c.width) << "expected the configuration's video mode";

@@ -152,7 +152,7 @@ TEST_F(DemoRun, VclockSettingsAreWrittenByTheirOwnerAloneAndNoJumpPassesAWav)
         bool owners = clock.exit_swaps == frames && clock.swaps.size() == static_cast<size_t>(std::max(frames, 0L));
         for (size_t i = 0; owners && i < clock.swaps.size(); ++i)
             owners = clock.swaps[i].swap == i + 1 && (i == 0 || clock.swaps[i].clock > clock.swaps[i - 1].clock);
-        EXPECT_TRUE(owners) << "expected the owner's frames alone:\n" << read_text(dir / "clock.log");
+        EXPECT_TRUE(owners) << "expected the owner's frames alone:\n" << read_file(dir / "clock.log");
         EXPECT_FALSE(!line.empty() && file_exists(wav)) << "expected no sound written";
     }
     setrlimit(RLIMIT_FSIZE, &files);

@@ -219,7 +219,7 @@ TEST_F(MusicCorpus, FilesThatBrokeTheMixersDecodersPlayOrAreRefused)
              {"wav-no-data-chunk.wav", no_data},
              {"wav-huge-chunk-oom.wav", no_data},
          })
-        cases.push_back(file(name, read_text(crashes + name), expected));
+        cases.push_back(file(name, read_file(crashes + name), expected));
     expect_each_plays_or_is_refused(cases);
 }
 

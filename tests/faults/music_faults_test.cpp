@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <random>
 
 #include "program_run.h"
@@ -64,6 +65,16 @@ TEST_F(MusicFault, BadMusicFilesAreNamedAndTheShowRunsSilently)
         const std::vector<int> sound = s16_samples(dir / "sound.wav", wav_header_bytes);
         EXPECT_GE(sound.size(), size_t{136} * rate * channels) << "expected 136 s of audio from the open device";
         EXPECT_EQ(peak(sound, 0, sound.size()), 0) << "expected silence";
+        // The header's sizes, RIFF's (after its first 8 bytes) and the data chunk's, are the file's.
+        const std::string wav = read_file(dir / "sound.wav");
+        ASSERT_GE(wav.size(), wav_header_bytes);
+        const auto field = [&wav](size_t at) {   // little-endian, as this machine
+            uint32_t value = 0;
+            memcpy(&value, wav.data() + at, 4);
+            return value;
+        };
+        EXPECT_EQ(field(4), wav.size() - 8) << "RIFF size";
+        EXPECT_EQ(field(40), wav.size() - wav_header_bytes) << "data size";
     }
 }
 
@@ -75,11 +86,11 @@ TEST_F(MusicFault, TruncatedMusicFilePlaysWhatItHolds)
     ASSERT_TRUE(file_exists(MUSIC_FILE)) << "expected the built track at " MUSIC_FILE;
     const std::vector<std::string> settings = {"VCLOCK_TIMES=1000,2000,3000,4000,5000,6000,136001",
                                                "VCLOCK_AUDIO=" + dir / "sound.wav"};
-    write_file(dir / music_name, read_text(MUSIC_FILE));
+    write_file(dir / music_name, read_file(MUSIC_FILE));
     ASSERT_TRUE(run_demo(settings).exited);
     const std::vector<int> whole = s16_samples(dir / "sound.wav", wav_header_bytes);
 
-    write_file(dir / music_name, read_text(MUSIC_FILE).substr(0, size_t{64} * 1024));
+    write_file(dir / music_name, read_file(MUSIC_FILE).substr(0, size_t{64} * 1024));
     const RunResult result = run_demo(settings);
     EXPECT_TRUE(result.exited && result.status == 0)
         << "expected exit status 0, got " << describe(result) << "; output:\n"
@@ -108,7 +119,7 @@ TEST_F(MusicFault, UnreadableMusicFileIsReportedAndTheShowRuns)
 {
     ASSERT_TRUE(file_exists(MUSIC_FILE)) << "expected the built track at " MUSIC_FILE;
     const std::string music = dir / music_name;
-    write_file(music, read_text(MUSIC_FILE));
+    write_file(music, read_file(MUSIC_FILE));
     ASSERT_EQ(chmod(music.c_str(), 0), 0);
     ASSERT_EQ(chmod(dir.path.c_str(), 0777), 0);
 

@@ -35,14 +35,14 @@ TEST_F(BrokenStage, CompilerLogIsPrintedAndTheOtherBatchesDraw)
     EXPECT_GE(syntax_lines, 1u) << "expected the compiler's log with a syntax error; output:\n" << result.output;
     EXPECT_GE(error_lines, 2u) << "expected the compiler's and the linker's errors; output:\n" << result.output;
 
-    const std::vector<Frame8> frames = read_grabbed_frames(dir / "f.ppm");
+    const std::vector<Frame8> frames = read_frames(dir / "f.ppm");
     ASSERT_EQ(frames.size(), 1u) << "expected frame 0";
     const Frame8& frame = frames[0];
     EXPECT_GT(share_near(frame, 143, 0, 0, 8), 0.001) << "expected the ring's dark red pixels";
     EXPECT_GT(title_band_dark_share(frame), 0.02) << "expected the title's black pixels in the middle band";
     EXPECT_LT(share_near(frame, 71, 167, 71, 8), 0.0001) << "expected no helix: its program did not link";
 
-    const std::string errors = read_text(dir / "gl.txt");
+    const std::string errors = read_file(dir / "gl.txt");
     EXPECT_NE(errors.find("glGetError 0x0502"), std::string::npos)
         << "expected GL_INVALID_OPERATION from using the unlinked program; the check wrote:\n"
         << errors;

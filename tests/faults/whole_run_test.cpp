@@ -60,7 +60,7 @@ RunResult* WholeRun::result = nullptr;
 // neither a glGetError code (start-up or any swap) nor a debug message of type error or undefined.
 TEST_F(WholeRun, NoGLErrorAtAnyFrame)
 {
-    const std::string text = read_text(*dir / "gl.txt");
+    const std::string text = read_file(*dir / "gl.txt");
     EXPECT_NE(text.find("armed debug_output 1\n"), std::string::npos)
         << "expected debug output to be on from the first swap; the check wrote:\n"
         << text;
@@ -108,7 +108,7 @@ TEST(GLErrorCheck, ReportsTheErrorsOfBadCalls)
     ASSERT_TRUE(result.exited && result.status == 0)
         << "expected the probe to run, got " << describe(result) << "; output:\n"
         << result.output;
-    const std::string text = read_text(dir / "gl.txt");
+    const std::string text = read_file(dir / "gl.txt");
     EXPECT_NE(text.find("start glGetError 0x0500\n"), std::string::npos)
         << "expected the start-up GL_INVALID_ENUM; the check wrote:\n"
         << text;

@@ -32,7 +32,8 @@ const double background = filter_gain;           // cleared white through both p
 constexpr size_t title_cells = 89;               // lit glyph cells of the title these probes were written for
 
 // A frame of the show, as the window shows it. With DEMO_FRAMES_DIR set, the frames at 0.5, 4.4, 20, 60 and
-// 110 s are also written there as PNG files (the build's `frames` target does that for docs/frames).
+// 110 s are also written there as PNG files (the build's `frames` target does that, into frames/ in the build
+// folder).
 const FloatRegion& frame_at(float t)
 {
     static std::map<float, FloatRegion> frames;

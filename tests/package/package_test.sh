@@ -230,5 +230,17 @@ while IFS='|' read -r run status program line; do
         fail "$what: expected the usage after the line"
 done <<<"$rows"
 
+# The launcher's own command line: --version names it and the version, a bad argument writes nothing to stdout,
+# and the preview's --help lists the keys of its manual page, row for row.
+version=$("$root/usr/bin/velquorin" --version)
+case $version in "velquorin "[0-9]*) ;; *) fail "velquorin --version said '$version'" ;; esac
+[ -z "$("$root/usr/bin/velquorin" --speed 2>/dev/null)" ] || fail "velquorin: a bad argument wrote to stdout"
+if [ "$with_preview" = 1 ]; then
+    keys=$("$root/usr/bin/velquorin-preview" --help | tr -s ' ')
+    while IFS=$'\t' read -r key what; do
+        grep -qxF " ${key#\\&} $what" <<<"$keys" || fail "velquorin-preview --help lacks the key '$key': $what"
+    done < <(zcat "$root/usr/share/man/man1/velquorin-preview.1.gz" | sed -n '/^\.SH KEYS/,/^\.TE/p' | grep $'\t')
+fi
+
 [ $failures -eq 0 ] && echo "packages made, unpacked and run: all checks passed"
 exit $((failures > 0))

@@ -45,7 +45,7 @@ protected:
             run_demo({"VCLOCK_TIMES=" + joined(times), "VCLOCK_GRAB=" + dir / "demo.ppm",
                       "VCLOCK_GRAB_FRAMES=1-" + last, "VCLOCK_EVENTS=" + std::to_string(times.size() + 1) + ":escape"});
         EXPECT_TRUE(result.exited && result.status == 0) << "demo: " << describe(result) << "\n" << result.output;
-        return read_grabbed_frames(dir / "demo.ppm");
+        return read_frames(dir / "demo.ppm");
     }
 
     // Every frame of a preview run with these arguments, clock step and events; it must quit with status 0.
@@ -57,7 +57,7 @@ protected:
         EXPECT_TRUE(result.exited && result.status == 0) << "preview: " << describe(result) << "\n" << result.output;
         if (ran)
             *ran = result;
-        return read_grabbed_frames(dir / "p.ppm");
+        return read_frames(dir / "p.ppm");
     }
 
     // Expects frame i of the preview to be the demo's frame at expected_ms[i] for every i.
@@ -232,8 +232,8 @@ TEST_F(PreviewRun, EditedStagesRebuildTheProgramsAndABrokenOneKeepsTheLastGood)
     const std::string shaders = dir / "shaders";
     ASSERT_EQ(mkdir(shaders.c_str(), 0755), 0);
     for (const auto& stage : std::filesystem::directory_iterator(SHADER_SOURCE_DIR))
-        replace_file(shaders + "/" + stage.path().filename().string(), read_text(stage.path()));
-    const std::string ring = shaders + "/effect1.glsl", original = read_text(ring), red = "vec3(0.6, 0.0, 0.0)";
+        replace_file(shaders + "/" + stage.path().filename().string(), read_file(stage.path()));
+    const std::string ring = shaders + "/effect1.glsl", original = read_file(ring), red = "vec3(0.6, 0.0, 0.0)";
     std::string blue = original;
     ASSERT_NE(blue.find(red), std::string::npos) << "the ring's colour should be " << red;
     blue.replace(blue.find(red), red.size(), "vec3(0.0, 0.0, 0.6)");
@@ -262,7 +262,7 @@ TEST_F(PreviewRun, EditedStagesRebuildTheProgramsAndABrokenOneKeepsTheLastGood)
         editor.join();
     ASSERT_TRUE(result.exited && result.status == 0) << describe(result) << "\n" << result.output;
 
-    const std::vector<Frame8> frames = read_grabbed_frames(dir / "p.ppm");
+    const std::vector<Frame8> frames = read_frames(dir / "p.ppm");
     ASSERT_EQ(frames.size(), 4u);
     EXPECT_NE(first_difference(frames[0], frames[1]), "") << "the blue ring should change the frame";
     EXPECT_EQ(first_difference(frames[1], frames[2]), "") << "a broken stage should leave the blue ring shown";
@@ -282,7 +282,7 @@ TEST_F(PreviewRun, UnusableFilesAreOneLineAndItRunsOn)
     const std::vector<Frame8> demo = demo_frames({20000});
     const std::string shaders = dir / "shaders", greet = shaders + "/greet.glsl", music = dir / "Tarnhollow_4.mp3";
     const std::string cannot = "preview: cannot read " + greet + ": ", stay = "; the last good programs stay in use";
-    const std::string stage = read_text(SHADER_SOURCE_DIR "/greet.glsl"),
+    const std::string stage = read_file(SHADER_SOURCE_DIR "/greet.glsl"),
                       big = std::string(1 << 20, '/') + "\n" + stage;
     struct Case {
         const char* what;
@@ -343,31 +343,9 @@ TEST_F(PreviewRun, UnusableFilesAreOneLineAndItRunsOn)
             changer.join();
         EXPECT_TRUE(result.exited && result.status == 0) << describe(result) << "\n" << result.output;
         EXPECT_EQ(result.output, c.line.empty() ? "" : c.line + "\n");
-        const std::vector<Frame8> frames = read_grabbed_frames(dir / "p.ppm");
+        const std::vector<Frame8> frames = read_frames(dir / "p.ppm");
         EXPECT_EQ(frames.empty() ? "no frame shown" : first_difference(demo.at(0), frames[0]), "")
             << "expected the embedded programs' frame";
-    }
-}
-
-TEST_F(PreviewRun, BadArgumentsAreOneLineAndTheUsageWithStatus2)
-{
-    const std::string usage = "usage: preview [--at SECONDS] [--paused] [--shaders DIR]";
-    struct Case {
-        std::vector<std::string> arguments;
-        std::string line;
-    };
-    const Case cases[] = {
-        {{"--at", "137"}, "preview: --at takes seconds from 0 to 136, not '137'"},
-        {{"--at", "-1"}, "preview: --at takes seconds from 0 to 136, not '-1'"},
-        {{"--at", "4s"}, "preview: --at takes seconds from 0 to 136, not '4s'"},
-        {{"--at"}, "preview: --at needs a value"},
-        {{"--shaders", dir / "none"}, "preview: --shaders: no folder '" + dir / "none" + "'"},
-        {{"--loop"}, "preview: unknown argument '--loop'"},
-    };
-    for (const Case& c : cases) {
-        const RunResult result = run_preview(c.arguments, {});
-        EXPECT_TRUE(result.exited && result.status == 2) << c.line << ": " << describe(result);
-        EXPECT_EQ(result.output, std::string(c.line) + "\n" + usage + "\n");
     }
 }
 

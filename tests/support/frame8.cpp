@@ -1,35 +1,9 @@
-// 8-bit RGB frames: reading vclock's grab files, pixel shares and comparisons.
+// 8-bit RGB frames: pixel shares and comparisons.
 #include "frame8.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
-
-#include "vclock_protocol.h"
-
-std::vector<Frame8> read_grabbed_frames(const std::string& path)
-{
-    std::vector<Frame8> frames;
-    std::ifstream file(path, std::ios::binary);
-    std::string magic, comment;
-    while (std::getline(file, magic) && magic == "P6" && std::getline(file, comment)) {
-        Frame8 frame;
-        long long ms = 0;
-        if (sscanf(comment.c_str(), vclock::frame_comment_format, &frame.frame, &ms) != 2)
-            break;
-        frame.ms = ms;
-        int depth = 0;
-        file >> frame.width >> frame.height >> depth;
-        file.get();
-        frame.rgb.resize(static_cast<size_t>(frame.width) * frame.height * 3);
-        if (!file.read(reinterpret_cast<char*>(frame.rgb.data()), static_cast<std::streamsize>(frame.rgb.size())))
-            break;
-        frames.push_back(std::move(frame));
-    }
-    return frames;
-}
 
 double share_near(const Frame8& frame, int r, int g, int b, int tolerance)
 {

@@ -1,22 +1,10 @@
-// 8-bit RGB frames as the window shows them, top row first (grabbed by vclock or decoded from the capture
-// tool's files), and the pixel shares and comparisons the tests make on them.
+// The pixel shares and comparisons the tests make on 8-bit frames as the window shows them (grabbed by vclock or
+// decoded from the capture tool's files).
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
 #include <string>
-#include <vector>
 
-struct Frame8 {
-    int width = 0, height = 0;
-    std::vector<unsigned char> rgb;   // top-down rows, 3 bytes per pixel
-    unsigned frame = 0;               // vclock's frame index and time, for grabbed frames
-    int64_t ms = -1;
-    const unsigned char* at(int x, int y) const { return rgb.data() + (static_cast<size_t>(y) * width + x) * 3; }
-};
-
-// Every frame in a vclock grab file (concatenated PPM images with vclock's comment line).
-std::vector<Frame8> read_grabbed_frames(const std::string& path);
+#include "frames.h"   // Frame8 and the reader, as the tools have them
 
 // Share of pixels (0..1) whose channels are all within tolerance of the colour.
 double share_near(const Frame8& frame, int r, int g, int b, int tolerance);

@@ -10,10 +10,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 
 #include "children.h"
 
@@ -24,19 +27,24 @@ const double stop_grace = 5;   // seconds a program past its limit has to end af
 }   // namespace
 
 RunResult run_program(const std::vector<std::string>& argv, const std::vector<std::string>& environment_changes,
-                      const std::string& directory, double limit_seconds, const std::function<void(pid_t)>& started)
+                      const std::string& directory, double limit_seconds, const std::function<void(pid_t)>& started,
+                      bool errors_apart)
 {
     int output[2];
     if (pipe2(output, O_CLOEXEC) != 0)
         return {};
     const int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    FILE* errors = errors_apart ? tmpfile() : nullptr;   // read once the program has ended
     Child child;
     child.pipes = {output[0]};
-    const bool running = start_child(child, argv, environment_changes, directory, {null_fd, output[1], output[1], -1});
+    const bool running = start_child(child, argv, environment_changes, directory,
+                                     {null_fd, output[1], errors ? fileno(errors) : output[1], -1});
     close(null_fd);
     close(output[1]);
     if (!running) {
         close_pipes(child);
+        if (errors)
+            fclose(errors);
         return {};
     }
     if (started)
@@ -69,6 +77,12 @@ RunResult run_program(const std::vector<std::string>& argv, const std::vector<st
     result.exited = !result.timed_out && WIFEXITED(status);
     result.status = result.exited ? WEXITSTATUS(status) : -1;
     result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    if (errors) {
+        rewind(errors);
+        for (int c; (c = fgetc(errors)) != EOF;)
+            result.errors += static_cast<char>(c);
+        fclose(errors);
+    }
     return result;
 }
 
@@ -79,6 +93,12 @@ std::string describe(const RunResult& result)
     if (result.exited)
         return "exit status " + std::to_string(result.status);
     return "killed by signal " + std::to_string(result.signal) + " (" + strsignal(result.signal) + ")";
+}
+
+std::vector<std::string> words(const std::string& text)
+{
+    std::istringstream in(text);
+    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }
 
 bool has_line(const std::string& output, const std::string& line)
@@ -140,7 +160,7 @@ ClockLog read_clock_log(const std::string& path)
 
 std::vector<int> s16_samples(const std::string& path, size_t header_bytes)
 {
-    const std::string bytes = read_text(path);
+    const std::string bytes = read_file(path);
     std::vector<int> samples;
     for (size_t i = header_bytes; i + 1 < bytes.size(); i += 2) {
         const auto low = static_cast<unsigned char>(bytes[i]), high = static_cast<unsigned char>(bytes[i + 1]);

@@ -18,19 +18,24 @@ struct RunResult {
     int status = -1;       // exit status when exited
     int signal = 0;        // the signal that ended it, when not exited
     bool timed_out = false;
-    std::string output;   // stdout and stderr together
+    std::string output;   // stdout and stderr together, or stdout alone when errors are kept apart
+    std::string errors;   // stderr, when kept apart
 };
 
 // Runs argv[0] (a path) in directory with the test's environment plus changes, applied in order:
 // "NAME=value" sets NAME, "NAME" alone removes it. Output is collected; after limit_seconds the program is stopped
 // as capture stops its children (see children.h).
 // started, when given, is called with the child's process id as soon as it runs (before its output is read).
+// errors_apart: stderr goes to errors instead of output.
 RunResult run_program(const std::vector<std::string>& argv, const std::vector<std::string>& environment_changes,
                       const std::string& directory, double limit_seconds,
-                      const std::function<void(pid_t)>& started = {});
+                      const std::function<void(pid_t)>& started = {}, bool errors_apart = false);
 
 // "exit status 0" / "killed by signal 11" / "timed out", for assertion messages.
 std::string describe(const RunResult& result);
+
+// The words of a text split at white space: a row's arguments.
+std::vector<std::string> words(const std::string& text);
 
 // Whether output holds this line, exactly; how many times it holds text.
 bool has_line(const std::string& output, const std::string& line);

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "paths.h"   // read_file, as the tools read files
+
 // A fresh folder under TMPDIR, removed with its contents when the object goes (kept with TEST_KEEP_FILES set).
 struct TempDir {
     std::string path;   // empty when the folder could not be made
@@ -14,6 +16,5 @@ struct TempDir {
 };
 
 bool file_exists(const std::string& path);
-std::string read_text(const std::string& path);
 // Writes bytes to path, replacing the file.
 void write_file(const std::string& path, const std::string& bytes);

@@ -18,7 +18,7 @@ std::vector<int16_t> decode_audio(const std::string& path, double from, double l
                     {}, "", 120);
     std::vector<int16_t> samples;
     if (decoded.exited && decoded.status == 0) {
-        const std::string bytes = read_text(raw);
+        const std::string bytes = read_file(raw);
         samples.resize(bytes.size() / 2);
         std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
     }

@@ -15,6 +15,11 @@
 #include <vector>
 
 #include "children.h"
+#include "fail.h"
+#include "frames.h"
+#include "paths.h"
+#include "signals.h"
+#include "temp_folder.h"
 
 // options.cpp: the command line.
 constexpr double show_length = 136.0;               // seconds: the demo ends itself after this
@@ -36,7 +41,8 @@ struct Options {
     std::string preset;   // x264's preset; empty: the one that keeps up with the demo for lossless or --crf
     std::vector<Still> stills;
     std::string stills_dir = ".";
-    std::string demo_program = "demo";   // the demo next to this tool, by --config and --gentle, unless --demo names one
+    std::string demo_program =
+        "demo";   // the demo next to this tool, by --config and --gentle, unless --demo names one
     bool gentle = false;
     std::string demo, vclock, ffmpeg = "ffmpeg", workdir, display, log;
     bool quiet = false;
@@ -47,32 +53,12 @@ Options parse_arguments(int argc, char** argv);
 // Seconds rounded to the demo clock's whole milliseconds.
 int64_t to_ms(double seconds);
 
-// files.cpp: paths, programs and files.
-std::string directory_of(const std::string& path);
-bool is_directory(const std::string& path);
-// The folder of this tool's own binary.
-std::string own_directory();
-std::string absolute(const std::string& path);
-// A program name as execvp would find it, or "" when there is none.
-std::string find_program(const std::string& name);
-std::string read_file(const std::string& path);
-// Dies with status 2 and one line unless a file can be made in the folder of path and path is no folder.
-void check_writable(const std::string& path, const std::string& what);
-
-// processes.cpp: the children (demo, ffmpeg, a private Xvfb), the temporary folder, and stopping on any exit.
+// processes.cpp: the children (demo, ffmpeg, a private Xvfb), and stopping them on any exit.
 extern Child demo_child, ffmpeg_child;
-// SIGINT and SIGTERM end the capture after the frame at hand; a closed pipe is an error, not a signal.
-void catch_signals();
-bool interrupted();
-void make_temp_dir();
-const std::string& temp_dir();
 // A file written under a temporary name that goes on any way out until it is renamed; "" when there is none.
 void set_partial(const std::string& path);
-// Stops the children, removes the partial file and the temporary folder.
+// Stops the children, removes the partial file and the temporary folder: what fail does before it exits.
 void clean_up();
-// "capture: MESSAGE" on stderr, clean_up, exit with the status; after SIGINT or SIGTERM, whatever went wrong
-// then, "capture: interrupted" and status 130.
-[[noreturn]] void die(int status, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // Starts a program (see start_child) or dies.
 void spawn(Child& child, const std::vector<std::string>& argv, const std::vector<std::string>& environment_changes,
            const std::string& directory, const ChildFiles& files);
@@ -83,18 +69,7 @@ bool wait_for(Child& child, int& status, double limit_seconds = -1);
 // clients given its cookie.
 std::string open_display(const Options& options);
 
-// frames.cpp: vclock's frames through a pipe, and on to the encoder.
-struct Frame {
-    unsigned index = 0;   // vclock's frame index
-    int64_t ms = 0;       // the time it was drawn at
-    int width = 0, height = 0;
-    std::vector<unsigned char> rgb;   // top-down rows
-};
-
-// The next frame of vclock's stream; false at its end.
-bool read_frame(int fd, Frame& frame);
-// Writes all of the data; false when the reader is gone.
-bool write_exactly(int fd, const void* data, size_t size);
+// frames.cpp: frames on to the encoder.
 
 // Frames on their way to the encoder: the reader hands each one over and goes on reading while a thread of the
 // feed's own writes them to the encoder's pipe in order, up to `capacity` frames behind.
@@ -127,7 +102,7 @@ private:
 };
 
 // stills.cpp: one frame as a PNG file, there only once complete.
-void write_still(const Frame& frame, const std::string& path);
+void write_still(const Frame8& frame, const std::string& path);
 
 // progress.cpp: frames done, frames per second and time left of a run, on stderr.
 struct Progress {

@@ -1,4 +1,4 @@
-// capture's frames: vclock's PPM frame stream read from its pipe, and frames written on to the encoder's pipe.
+// capture's frames written on to the encoder's pipe by a thread of their own.
 #include <fcntl.h>
 #include <pthread.h>
 
@@ -7,71 +7,7 @@
 #include <cstdio>
 
 #include "capture.h"
-#include "vclock_protocol.h"
-
-namespace {
-
-// Reads exactly size bytes; false at end of stream or on an error.
-bool read_exactly(int fd, void* data, size_t size)
-{
-    char* bytes = static_cast<char*>(data);
-    while (size > 0) {
-        // An interrupted read may return what it got so far, so the flag is looked at after each one.
-        const ssize_t got = interrupted() ? -1 : read(fd, bytes, size);
-        if (got < 0 && errno == EINTR && !interrupted())
-            continue;
-        if (got <= 0)
-            return false;
-        bytes += got;
-        size -= static_cast<size_t>(got);
-    }
-    return true;
-}
-
-std::string read_line(int fd)
-{
-    std::string line;
-    char c;
-    while (read_exactly(fd, &c, 1) && c != '\n')
-        line += c;
-    return line;
-}
-
-}   // namespace
-
-// One frame of vclock's stream: "P6", "# vclock frame J t MS", "W H", "255", then the pixels.
-bool read_frame(int fd, Frame& frame)
-{
-    const std::string magic = read_line(fd);
-    if (magic.empty())
-        return false;
-    const std::string comment = read_line(fd);
-    const std::string size = read_line(fd);
-    const std::string depth = read_line(fd);
-    if (magic != "P6" || !vclock::parse_frame_comment(comment.c_str(), frame.index, frame.ms) ||
-        sscanf(size.c_str(), "%d %d", &frame.width, &frame.height) != 2 || depth != "255" || frame.width <= 0 ||
-        frame.height <= 0)
-        die(1, "unexpected frame header from vclock: '%s' '%s' '%s' '%s'", magic.c_str(), comment.c_str(), size.c_str(),
-            depth.c_str());
-    frame.rgb.resize(static_cast<size_t>(frame.width) * static_cast<size_t>(frame.height) * 3);
-    return read_exactly(fd, frame.rgb.data(), frame.rgb.size());
-}
-
-bool write_exactly(int fd, const void* data, size_t size)
-{
-    const char* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        // An interrupted write may return what it wrote so far, so the flag is looked at after each one.
-        const ssize_t written = interrupted() ? -1 : write(fd, bytes, size);
-        if (written < 0 && errno == EINTR && !interrupted())
-            continue;
-        if (written <= 0)
-            return false;
-        bytes += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
-}
+#include "exact_io.h"
 
 EncoderFeed::EncoderFeed(int fd, size_t capacity) : fd_(fd), capacity_(capacity)
 {

@@ -30,13 +30,13 @@ Run start_demo(const Options& options, const std::string& display, const std::ve
 {
     int frames[2];
     if (pipe2(frames, O_CLOEXEC) != 0)
-        die(1, "pipe: %s", strerror(errno));
+        fail(1, "pipe: %s", strerror(errno));
     fcntl(frames[0], F_SETPIPE_SZ, 1 << 20);   // fewer wake-ups per frame; a smaller pipe works as well
     Run run;
-    run.output_path = temp_dir() + "/" + name + "-output.txt";
+    run.output_path = temp_folder() + "/" + name + "-output.txt";
     const int output_fd = open(run.output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (output_fd < 0)
-        die(1, "cannot create %s: %s", run.output_path.c_str(), strerror(errno));
+        fail(1, "cannot create %s: %s", run.output_path.c_str(), strerror(errno));
     const int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
 
     // Dummy audio: vclock answers the audio device, nothing is played.
@@ -46,7 +46,7 @@ Run start_demo(const Options& options, const std::string& display, const std::ve
     // The kept log is the video run's, or the stills run's when there is no video.
     const bool keep_log = !options.log.empty() && (name == "video" || options.output.empty());
     environment.push_back(
-        vclock::setting(vclock::log_variable, keep_log ? options.log : temp_dir() + "/" + name + "-clock.log"));
+        vclock::setting(vclock::log_variable, keep_log ? options.log : temp_folder() + "/" + name + "-clock.log"));
     demo_child.pipes = {frames[0]};
     spawn(demo_child, {options.demo}, environment, options.workdir, {null_fd, output_fd, output_fd, frames[1]});
     close(null_fd);
@@ -60,15 +60,25 @@ Run start_demo(const Options& options, const std::string& display, const std::ve
 void finish_demo(const Run& run, unsigned received, unsigned wanted)
 {
     if (interrupted())
-        die(130, "interrupted");
+        fail(130, "interrupted");
     int status = 0;
     wait_for(demo_child, status);   // closes the frame pipe first
     const std::string output = read_file(run.output_path);
     if (received < wanted || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        die(1, "the demo ended after %u of %u frames (%s); its output:\n%s", received, wanted,
-            describe_status(status).c_str(), output.empty() ? "(nothing)\n" : output.c_str());
+        fail(1, "the demo ended after %u of %u frames (%s); its output:\n%s", received, wanted,
+             describe_status(status).c_str(), output.empty() ? "(nothing)\n" : output.c_str());
     if (!output.empty())
         fprintf(stderr, "capture: the demo said:\n%s", output.c_str());
+}
+
+// The next frame of vclock's stream; false at its end.
+bool next_frame(int fd, Frame8& frame)
+{
+    std::string header;
+    const FrameRead read = read_frame(fd, frame, &header);
+    if (read == FrameRead::bad)
+        fail(1, "unexpected frame header from vclock: %s", header.c_str());
+    return read == FrameRead::frame;
 }
 
 }   // namespace
@@ -85,13 +95,13 @@ void take_stills(const Options& options, const std::string& display)
                           vclock::setting(vclock::events_variable, std::to_string(count + 1) + ":quit")},
                          "stills");
     Progress progress{"stills", count, options.quiet};
-    Frame frame;
+    Frame8 frame;
     unsigned received = 0;
-    while (received < count && !interrupted() && read_frame(run.frames_fd, frame)) {
+    while (received < count && !interrupted() && next_frame(run.frames_fd, frame)) {
         const Still& still = options.stills[received];
         if (frame.index != received + 1 || frame.ms != still.ms)
-            die(1, "vclock sent frame %u at %lld ms, expected frame %u at %lld ms", frame.index,
-                static_cast<long long>(frame.ms), received + 1, static_cast<long long>(still.ms));
+            fail(1, "vclock sent frame %u at %lld ms, expected frame %u at %lld ms", frame.index,
+                 static_cast<long long>(frame.ms), received + 1, static_cast<long long>(still.ms));
         write_still(frame, still.path);
         ++received;
         progress.update(received);
@@ -113,7 +123,7 @@ uint32_t wav_rate(const std::string& path)
     if (file)
         fclose(file);
     if (!ok)
-        die(1, "the demo opened no audio device, so there is no soundtrack to record (%s)", path.c_str());
+        fail(1, "the demo opened no audio device, so there is no soundtrack to record (%s)", path.c_str());
     return header[24] | header[25] << 8 | header[26] << 16 | static_cast<uint32_t>(header[27]) << 24;
 }
 
@@ -122,7 +132,7 @@ void run_ffmpeg(const std::vector<std::string>& argv, const std::string& log_pat
 {
     const int log_fd = open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (log_fd < 0)
-        die(1, "cannot create %s: %s", log_path.c_str(), strerror(errno));
+        fail(1, "cannot create %s: %s", log_path.c_str(), strerror(errno));
     if (to_ffmpeg >= 0)
         ffmpeg_child.pipes = {to_ffmpeg};
     spawn(ffmpeg_child, argv, {}, "", {stdin_fd, log_fd, log_fd, -1});
@@ -138,9 +148,9 @@ void record_video(const Options& options, const std::string& display)
     const unsigned count = static_cast<unsigned>(std::ceil((options.to - options.from) * options.fps - 1e-6));
     char step_text[64];
     snprintf(step_text, sizeof step_text, "%.17g", step_ms);
-    const std::string audio_path = temp_dir() + "/audio.wav";
-    const std::string video_path = temp_dir() + "/video.mp4";
-    const std::string ffmpeg_log = temp_dir() + "/ffmpeg.txt";
+    const std::string audio_path = temp_folder() + "/audio.wav";
+    const std::string video_path = temp_folder() + "/video.mp4";
+    const std::string ffmpeg_log = temp_folder() + "/ffmpeg.txt";
 
     Run run = start_demo(options, display,
                          {vclock::setting(vclock::first_variable, std::to_string(from_ms)),
@@ -152,25 +162,25 @@ void record_video(const Options& options, const std::string& display)
     char fps_text[64];
     snprintf(fps_text, sizeof fps_text, "%.17g", options.fps);
     Progress progress{"video", count, options.quiet};
-    Frame frame;
+    Frame8 frame;
     unsigned received = 0;
     std::unique_ptr<EncoderFeed> encoder;
     // What the encoder says on its way out belongs to the message when it stops taking frames.
     auto encoder_stopped = [&ffmpeg_log] {
         int status = 0;
         wait_for(ffmpeg_child, status, last_words);
-        die(1, "ffmpeg stopped taking frames; it said:\n%s", read_file(ffmpeg_log).c_str());
+        fail(1, "ffmpeg stopped taking frames; it said:\n%s", read_file(ffmpeg_log).c_str());
     };
-    while (received < count && !interrupted() && read_frame(run.frames_fd, frame)) {
+    while (received < count && !interrupted() && next_frame(run.frames_fd, frame)) {
         const int64_t expected_ms = from_ms + llround(received * step_ms);
         if (frame.index != received + 1 || frame.ms != expected_ms)
-            die(1, "vclock sent frame %u at %lld ms, expected frame %u at %lld ms", frame.index,
-                static_cast<long long>(frame.ms), received + 1, static_cast<long long>(expected_ms));
+            fail(1, "vclock sent frame %u at %lld ms, expected frame %u at %lld ms", frame.index,
+                 static_cast<long long>(frame.ms), received + 1, static_cast<long long>(expected_ms));
         if (!encoder) {
             // The encoder starts with the first frame, which tells the picture size.
             int to_encoder[2];
             if (pipe2(to_encoder, O_CLOEXEC) != 0)
-                die(1, "pipe: %s", strerror(errno));
+                fail(1, "pipe: %s", strerror(errno));
             std::vector<std::string> argv = {
                 options.ffmpeg, "-hide_banner", "-nostdin",
                 "-loglevel",    "error",        "-y",
@@ -203,8 +213,8 @@ void record_video(const Options& options, const std::string& display)
     int status = 0;
     wait_for(ffmpeg_child, status);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        die(1, "ffmpeg failed to encode the video (%s); it said:\n%s", describe_status(status).c_str(),
-            read_file(ffmpeg_log).c_str());
+        fail(1, "ffmpeg failed to encode the video (%s); it said:\n%s", describe_status(status).c_str(),
+             read_file(ffmpeg_log).c_str());
 
     // The soundtrack from the interval's start, cut to the video's length, then both into the MP4.
     const uint32_t rate = wav_rate(audio_path);
@@ -245,12 +255,12 @@ void record_video(const Options& options, const std::string& display)
     close(null_fd);
     wait_for(ffmpeg_child, status);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        die(1, "ffmpeg failed to add the soundtrack (%s); it said:\n%s", describe_status(status).c_str(),
-            read_file(ffmpeg_log).c_str());
+        fail(1, "ffmpeg failed to add the soundtrack (%s); it said:\n%s", describe_status(status).c_str(),
+             read_file(ffmpeg_log).c_str());
     if (interrupted())
-        die(130, "interrupted");
+        fail(130, "interrupted");
     if (rename(partial.c_str(), options.output.c_str()) != 0)
-        die(1, "cannot rename %s to %s: %s", partial.c_str(), options.output.c_str(), strerror(errno));
+        fail(1, "cannot rename %s to %s: %s", partial.c_str(), options.output.c_str(), strerror(errno));
     set_partial("");
     struct stat info;
     stat(options.output.c_str(), &info);

@@ -126,13 +126,6 @@ struct VideoInfo {
     double shortest = 0, longest = 0;   // seconds between frames
 };
 
-// Stops any child and removes the temporary folder, prints "flash: MESSAGE" as one line on stderr, exits.
-[[noreturn]] void fail(int status, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void catch_signals();
-bool interrupted();
-std::string find_program(const std::string& name);
-// A folder of our own under TMPDIR, removed on every way out.
-std::string make_temp_dir();
 // Records [from, to) of the show (in the display configuration config, "" for the default; its gentle version with
 // gentle) at 60 fps, lossless, with capture; returns the recording's path.
 std::string record_show(const std::string& capture, const std::string& config, bool gentle, double from, double to,
@@ -143,4 +136,5 @@ VideoInfo probe_video(const std::string& ffprobe, const std::string& path);
 // Decodes every frame of the video as 8-bit RGB and hands it to the analyser with its time; returns the frame count.
 int decode_video(const std::string& ffmpeg, const std::string& path, const VideoInfo& info, Analyser& analyser,
                  bool quiet);
+// Stops any child and removes the temporary folder: what fail does before it exits.
 void clean_up();

@@ -10,26 +10,20 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
 #include "children.h"
+#include "fail.h"
 #include "flash.h"
+#include "frames.h"
+#include "signals.h"
+#include "temp_folder.h"
 
 namespace {
 
 Child child;   // the one child running at a time
-std::string temp_folder;
-volatile sig_atomic_t interrupt_caught = 0;
-
-void on_signal(int)
-{
-    interrupt_caught = 1;
-}
 
 // Starts argv with its stdout on out_fd (-1: ours), stdin from /dev/null.
 void start(const std::vector<std::string>& argv, int out_fd)
@@ -48,23 +42,9 @@ void start(const std::vector<std::string>& argv, int out_fd)
 int finish()
 {
     int status = 0;
-    if (!wait_child(child, status, -1, &interrupt_caught))
+    if (!wait_child(child, status, -1, interrupt_flag()))
         fail(130, "interrupted");
     return status;
-}
-
-bool read_exactly(int fd, unsigned char* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t got = read(fd, data, size);
-        if (got < 0 && errno == EINTR && !interrupted())
-            continue;
-        if (got <= 0)
-            return false;
-        data += got;
-        size -= static_cast<size_t>(got);
-    }
-    return true;
 }
 
 // A program's whole stdout, and its wait status.
@@ -114,76 +94,16 @@ bool whole_number(const std::string& text, long long* value)
 
 }   // namespace
 
-void fail(int status, const char* format, ...)
-{
-    char message[2048];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(message, sizeof message, format, args);   // NOLINT(clang-analyzer-valist.Uninitialized): a false alarm
-    va_end(args);
-    clean_up();
-    fprintf(stderr, "flash: %s\n", message);
-    exit(status);
-}
-
-void catch_signals()
-{
-    struct sigaction action = {};
-    action.sa_handler = on_signal;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-}
-
-bool interrupted()
-{
-    return interrupt_caught != 0;
-}
-
-std::string find_program(const std::string& name)
-{
-    if (name.find('/') != std::string::npos)
-        return access(name.c_str(), X_OK) == 0 ? name : "";
-    const char* path = getenv("PATH");
-    std::string directories = path ? path : "/usr/bin:/bin";
-    size_t begin = 0;
-    for (;;) {
-        const size_t end = directories.find(':', begin);
-        const std::string directory = directories.substr(begin, end == std::string::npos ? end : end - begin);
-        std::string candidate = (directory.empty() ? "." : directory) + "/" + name;
-        struct stat info;
-        if (access(candidate.c_str(), X_OK) == 0 && stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode))
-            return candidate;
-        if (end == std::string::npos)
-            return "";
-        begin = end + 1;
-    }
-}
-
-std::string make_temp_dir()
-{
-    const char* tmp = getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/flash-XXXXXX";
-    if (!mkdtemp(pattern.data()))
-        fail(1, "cannot create a temporary folder %s: %s", pattern.c_str(), strerror(errno));
-    temp_folder = pattern;
-    return temp_folder;
-}
-
 void clean_up()
 {
     stop_child(child, 5);
-    if (!temp_folder.empty()) {
-        std::error_code error;
-        std::filesystem::remove_all(temp_folder, error);
-        temp_folder.clear();
-    }
+    remove_temp_folder();
 }
 
 std::string record_show(const std::string& capture, const std::string& config, bool gentle, double from, double to,
                         bool quiet)
 {
-    std::string video = make_temp_dir() + "/show.mp4";
+    std::string video = temp_folder() + "/show.mp4";
     std::vector<std::string> argv = {capture, "--lossless",       "--fps", "60", "--from", std::to_string(from),
                                      "--to",  std::to_string(to), "-o",    video};
     if (!config.empty())
@@ -288,16 +208,19 @@ int decode_video(const std::string& ffmpeg, const std::string& path, const Video
     if (pipe2(out, O_CLOEXEC) != 0)
         fail(1, "pipe: %s", strerror(errno));
     // Every decoded frame once, in the order ffprobe listed their times.
-    start({ffmpeg, "-nostdin", "-v", "error", "-i", path, "-map", "0:v:0", "-fps_mode", "passthrough", "-f", "rawvideo",
-           "-pix_fmt", "rgb24", "-"},
+    start({ffmpeg, "-nostdin", "-v", "error", "-i", path, "-map", "0:v:0", "-fps_mode", "passthrough", "-f",
+           "image2pipe", "-c:v", "ppm", "-pix_fmt", "rgb24", "-"},
           out[1]);
     close(out[1]);
-    std::vector<unsigned char> frame(static_cast<size_t>(info.width) * info.height * 3);
+    Frame8 frame;
     int frames = 0;
-    while (!interrupted() && read_exactly(out[0], frame.data(), frame.size())) {
+    while (!interrupted() && read_frame(out[0], frame) == FrameRead::frame) {
         if (static_cast<size_t>(analyser.frames()) >= info.times.size())
             fail(1, "ffmpeg decoded more frames of %s than ffprobe listed (%zu)", path.c_str(), info.times.size());
-        analyser.add_frame(frame.data(), info.times[static_cast<size_t>(analyser.frames())]);
+        if (frame.width != info.width || frame.height != info.height)
+            fail(1, "ffmpeg decoded a %dx%d frame of %s, ffprobe said %dx%d", frame.width, frame.height, path.c_str(),
+                 info.width, info.height);
+        analyser.add_frame(frame.rgb.data(), info.times[static_cast<size_t>(analyser.frames())]);
         frames = analyser.frames();
         if (!quiet && frames % 600 == 0)
             fprintf(stderr, "flash: %d frames\n", frames);

@@ -6,13 +6,10 @@
 //   analysis.cpp   cells, fields and the count of flashes per second
 //   report.cpp     the verdicts, the CSV, the JSON and the plot
 //   input.cpp      ffmpeg, capture, the children and the temporary folder
-#include <getopt.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,70 +17,49 @@
 
 #include "thresholds.h"
 
+#include "command_line.h"
+#include "fail.h"
 #include "flash.h"
+#include "paths.h"
+#include "signals.h"
+#include "writable.h"
 
 namespace {
 
 const double show_length = 136;   // seconds: where capture's show ends
 
-void usage(FILE* to)
-{
-    fputs("usage: flash [options] VIDEO\n"
-          "       flash [options] --show [--gentle] [--config WxH] [--from SECONDS] [--to SECONDS]\n"
-          "Counts the flashes of a video against the photosensitivity thresholds of WCAG 2.2 (success criterion\n"
-          "2.3.1), ITU-R BT.1702 and Ofcom's guidance: more than 6 opposing changes (3 flashes) of the general or the\n"
-          "red rule in any second fail, unless no more than 25 % of any 10-degree field flashes; 4 or more changes a\n"
-          "second on frames covering 4 s of some 5-s window fail as extended flashing. The area is also judged\n"
-          "against the whole screen. Time is the frames' presentation time stamps. Prints the worst second of each\n"
-          "rule with a verdict.\n"
-          "  VIDEO                  any file ffmpeg reads, at least one second long\n"
-          "      --show             record the show at 60 fps under the controlled clock (with capture) and judge it\n"
-          "      --gentle           with --show: record the gentle version of the show (demo-gentle, or\n"
-          "                         demo-WxH-gentle with --config)\n"
-          "      --config WxH       with --show: the display configuration, 960x600 (default), 1920x1200 or\n"
-          "                         1280x720\n"
-          "      --from SECONDS     with --show: start of the recorded interval (default 0)\n"
-          "      --to SECONDS       with --show: end of the interval (default 136, the end of the show)\n"
-          "      --csv FILE         one row per frame: the changes of each rule in the second ending there, and the\n"
-          "                         worst field\n"
-          "      --json FILE        the verdicts, worst seconds, extended windows, thresholds and the clip, as JSON\n"
-          "                         ('-': on standard output, the report then on standard error)\n"
-          "      --plot FILE        flashes per second over the clip: PNG, or SVG when FILE ends in .svg\n"
-          "      --diagonal LENGTH  screen diagonal, with --distance: the 10-degree field follows from them (a\n"
-          "                         number with in or cm; without, the field is 341 x 256 of 1024 x 768, scaled)\n"
-          "      --distance LENGTH  viewing distance (in or cm)\n"
-          "      --capture PATH     the capture tool (default: capture next to this tool)\n"
-          "      --ffmpeg PATH      ffmpeg to use (default: ffmpeg from PATH; ffprobe is looked for beside it)\n"
-          "  -q, --quiet            no progress lines\n"
-          "  -h, --help             this text\n"
-          "Exit status: 0 when every rule passes under both readings, 3 when any fails, 1 on an error, 2 on a bad\n"
-          "argument.\n",
-          to);
-}
-
-// One line naming what is wrong, then the usage, on stderr; status 2.
-__attribute__((format(printf, 1, 2), noreturn)) void bad_arguments(const char* format, ...)
-{
-    char message[1024];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(message, sizeof message, format, args);   // NOLINT(clang-analyzer-valist.Uninitialized): a false alarm
-    va_end(args);
-    fprintf(stderr, "flash: %s\n", message);
-    usage(stderr);
-    exit(2);
-}
-
-// The whole argument is a finite number within [low, high].
-double parse_number(const std::string& text, const char* what, double low, double high)
-{
-    char* end = nullptr;
-    errno = 0;
-    const double value = strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || errno != 0 || !(value >= low && value <= high))
-        bad_arguments("%s must be a number from %g to %g, not '%s'", what, low, high, text.c_str());
-    return value;
-}
+const char usage[] =
+    "usage: flash [options] VIDEO\n"
+    "       flash [options] --show [--gentle] [--config WxH] [--from SECONDS] [--to SECONDS]\n"
+    "Counts the flashes of a video against the photosensitivity thresholds of WCAG 2.2 (success criterion\n"
+    "2.3.1), ITU-R BT.1702 and Ofcom's guidance: more than 6 opposing changes (3 flashes) of the general or the\n"
+    "red rule in any second fail, unless no more than 25 % of any 10-degree field flashes; 4 or more changes a\n"
+    "second on frames covering 4 s of some 5-s window fail as extended flashing. The area is also judged\n"
+    "against the whole screen. Time is the frames' presentation time stamps. Prints the worst second of each\n"
+    "rule with a verdict.\n"
+    "  VIDEO                  any file ffmpeg reads, at least one second long\n"
+    "      --show             record the show at 60 fps under the controlled clock (with capture) and judge it\n"
+    "      --gentle           with --show: record the gentle version of the show (demo-gentle, or\n"
+    "                         demo-WxH-gentle with --config)\n"
+    "      --config WxH       with --show: the display configuration, 960x600 (default), 1920x1200 or\n"
+    "                         1280x720\n"
+    "      --from SECONDS     with --show: start of the recorded interval (default 0)\n"
+    "      --to SECONDS       with --show: end of the interval (default 136, the end of the show)\n"
+    "      --csv FILE         one row per frame: the changes of each rule in the second ending there, and the\n"
+    "                         worst field\n"
+    "      --json FILE        the verdicts, worst seconds, extended windows, thresholds and the clip, as JSON\n"
+    "                         ('-': on standard output, the report then on standard error)\n"
+    "      --plot FILE        flashes per second over the clip: PNG, or SVG when FILE ends in .svg\n"
+    "      --diagonal LENGTH  screen diagonal, with --distance: the 10-degree field follows from them (a\n"
+    "                         number with in or cm; without, the field is 341 x 256 of 1024 x 768, scaled)\n"
+    "      --distance LENGTH  viewing distance (in or cm)\n"
+    "      --capture PATH     the capture tool (default: capture next to this tool)\n"
+    "      --ffmpeg PATH      ffmpeg to use (default: ffmpeg from PATH; ffprobe is looked for beside it)\n"
+    "  -q, --quiet            no progress lines\n"
+    "  -h, --help             this text\n"
+    "      --version          the version of flash\n"
+    "Exit status: 0 when every rule passes under both readings, 3 when any fails, 1 on an error, 2 on a bad\n"
+    "argument, 130 when interrupted.\n";
 
 // A length in centimetres from "24in", "60cm" or a bare number of inches.
 double parse_length(const std::string& text, const char* what)
@@ -99,34 +75,12 @@ double parse_length(const std::string& text, const char* what)
     return scale * parse_number(number, what, 0.1, 100000);
 }
 
-std::string own_directory()
-{
-    char path[PATH_MAX];
-    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0)
-        return ".";
-    path[length] = '\0';
-    std::string text = path;
-    return text.substr(0, text.rfind('/'));
-}
-
-// The folder a file will be written to exists and takes files, and the name is not a folder.
-void check_writable(const std::string& path, const char* what)
-{
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    struct stat info;
-    if (access(folder.c_str(), W_OK) != 0)
-        fail(1, "cannot write the %s %s: the folder %s is missing or not writable", what, path.c_str(), folder.c_str());
-    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-        fail(1, "cannot write the %s %s: it is a folder", what, path.c_str());
-}
-
 }   // namespace
 
 int main(int argc, char** argv)
 {
     setvbuf(stdout, nullptr, _IOLBF, 0);
+    set_tool("flash", clean_up);
     std::string video, csv, plot, json, capture, config, ffmpeg = "ffmpeg";
     bool show = false, gentle = false, quiet = false, to_given = false, from_given = false;
     double from = 0, to = show_length, diagonal = 0, distance = 0;
@@ -158,19 +112,12 @@ int main(int argc, char** argv)
                                      {"ffmpeg", required_argument, nullptr, ffmpeg_option},
                                      {"quiet", no_argument, nullptr, 'q'},
                                      {"help", no_argument, nullptr, 'h'},
+                                     {"version", no_argument, nullptr, version_option},
                                      {nullptr, 0, nullptr, 0}};
-    opterr = 0;   // our own message, one line
-    for (;;) {
-        const int previous = optind;
-        int index = 0;
-        const int option = getopt_long(argc, argv, ":qh", options, &index);
-        if (option == -1)
-            break;
+    set_usage(usage);
+    for (int option; (option = next_option(argc, argv, "qh", options)) != -1;) {
         const std::string value = optarg ? optarg : "";
         switch (option) {
-        case 'h':
-            usage(stdout);
-            return 0;
         case 'q':
             quiet = true;
             break;
@@ -182,7 +129,7 @@ int main(int argc, char** argv)
             break;
         case config_option:
             if (value != "960x600" && value != "1920x1200" && value != "1280x720")
-                bad_arguments("--config must be 960x600, 1920x1200 or 1280x720, not '%s'", value.c_str());
+                bad_argument("--config must be 960x600, 1920x1200 or 1280x720, not '%s'", value.c_str());
             config = value;
             break;
         case from_option:
@@ -197,7 +144,9 @@ int main(int argc, char** argv)
         case plot_option:
         case json_option:
             if (value.empty())
-                bad_arguments("--%s needs a file name", options[index].name);
+                bad_argument("--%s needs a file name", option == csv_option    ? "csv"
+                                                       : option == plot_option ? "plot"
+                                                                               : "json");
             (option == csv_option ? csv : option == plot_option ? plot : json) = value;
             break;
         case diagonal_option:
@@ -212,28 +161,26 @@ int main(int argc, char** argv)
         case ffmpeg_option:
             ffmpeg = value;
             break;
-        case ':':
-            bad_arguments("%s needs a value", argv[optind - 1]);
         default:
-            bad_arguments("unknown option '%s'", argv[previous < argc ? previous : argc - 1]);
+            bad_argument("unknown option '%s'", argv[optind - 1]);
         }
     }
     for (int i = optind; i < argc; i++) {
         if (!video.empty())
-            bad_arguments("one video at a time ('%s' and '%s')", video.c_str(), argv[i]);
+            bad_argument("one video at a time ('%s' and '%s')", video.c_str(), argv[i]);
         video = argv[i];
     }
     if (show == !video.empty())
-        bad_arguments(show ? "give a video or --show, not both" : "name a video, or --show");
+        bad_argument(show ? "give a video or --show, not both" : "name a video, or --show");
     if ((from_given || to_given) && !show)
-        bad_arguments("--from and --to go with --show");
+        bad_argument("--from and --to go with --show");
     if ((gentle || !config.empty()) && !show)
-        bad_arguments("--gentle and --config go with --show");
+        bad_argument("--gentle and --config go with --show");
     if (show && !(to - from >= thresholds::window))
-        bad_arguments("--to (%g) must come at least %g s after --from (%g)", to, thresholds::window, from);
+        bad_argument("--to (%g) must come at least %g s after --from (%g)", to, thresholds::window, from);
     const bool json_out = json == "-";
     if ((diagonal > 0) != (distance > 0))
-        bad_arguments("--diagonal and --distance go together");
+        bad_argument("--diagonal and --distance go together");
 
     // Everything that can be missing is looked for before anything starts.
     const std::string ffmpeg_path = find_program(ffmpeg);
@@ -246,12 +193,12 @@ int main(int argc, char** argv)
     if (show) {
         if (capture.empty())
             capture = own_directory() + "/capture";
-        if (access(capture.c_str(), X_OK) != 0)
+        if (!is_program(capture))
             fail(1, "no capture tool at '%s' (build it, or name it with --capture PATH)", capture.c_str());
         // capture records the program beside itself.
         const std::string program = capture.substr(0, capture.rfind('/') + 1) + "demo" +
                                     (config.empty() || config == "960x600" ? "" : "-" + config) + "-gentle";
-        if (gentle && access(program.c_str(), X_OK) != 0)
+        if (gentle && !is_program(program))
             fail(1, "no gentle program at '%s' (build the %s target)", program.c_str(),
                  program.substr(program.rfind('/') + 1).c_str());
     } else {
@@ -261,11 +208,11 @@ int main(int argc, char** argv)
                  stat(video.c_str(), &info) != 0 ? strerror(errno) : "not a readable file");
     }
     if (!csv.empty())
-        check_writable(csv, "CSV");
+        check_writable(csv, "the CSV " + csv);
     if (!plot.empty())
-        check_writable(plot, "plot");
+        check_writable(plot, "the plot " + plot);
     if (!json.empty() && !json_out)
-        check_writable(json, "JSON");
+        check_writable(json, "the JSON " + json);
 
     catch_signals();
     Clip clip;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "display_config.h"
+#include "fail.h"
 #include "preview.h"
 #include "programs.h"
 #include "stage_text.h"
@@ -40,12 +41,13 @@ static std::vector<Stamp> read_stamps()
 // Builds the programs from the files unless they hold what is in use already (always: in any case).
 static void rebuild(bool always)
 {
-    const std::vector<StageLiteral> literals = configuration_literals(sample_width, sample_height, display_scale, gentle);
+    const std::vector<StageLiteral> literals =
+        configuration_literals(sample_width, sample_height, display_scale, gentle);
     std::vector<std::string> texts;
     for (const char* name : stage_names) {
         const StageText stage = load_stage(watched, name, literals);
         if (!stage.problem.empty()) {
-            printf("preview: %s; the last good programs stay in use\n", stage.problem.c_str());
+            warn("%s; the last good programs stay in use", stage.problem.c_str());
             return;
         }
         texts.push_back(stage.text);
@@ -56,7 +58,7 @@ static void rebuild(bool always)
         in_use = texts;
         printf("preview: programs rebuilt from %s\n", watched.c_str());
     } else {
-        printf("preview: a program of %s does not link; the last good programs stay in use\n", watched.c_str());
+        warn("a program of %s does not link; the last good programs stay in use", watched.c_str());
     }
 }
 
@@ -68,7 +70,7 @@ void watch_shaders(const std::string& directory)
     }
     struct stat info { };
     if (stat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        printf("preview: no shader folder at %s; the embedded stages are shown and not watched\n", directory.c_str());
+        warn("no shader folder at %s; the embedded stages are shown and not watched", directory.c_str());
         return;
     }
     watched = directory;

@@ -16,9 +16,7 @@ int main(int argc, char** argv)
     setvbuf(stdout, nullptr, _IOLBF, 0);
 
     PreviewOptions options;
-    const int refused = parse_options(argc, argv, options);
-    if (refused >= 0)
-        return refused;
+    parse_options(argc, argv, options);
 
     if (!open_window())   // SDL, the window and its GL context, as the demo's
         return 1;

@@ -16,9 +16,9 @@ struct PreviewOptions {
     bool shaders_given = false;
 };
 
-// Reads the command line into options. Returns -1 to go on, or the status to exit with: 0 after --help printed the
-// usage, 2 after a bad argument printed one line saying what is wrong and the usage.
-int parse_options(int argc, char** argv, PreviewOptions& options);
+// Reads the command line into options; exits with status 0 after --help or --version, with status 2 after a bad
+// argument (one line saying what is wrong and the usage, on stderr).
+void parse_options(int argc, char** argv, PreviewOptions& options);
 
 // Opens the audio device (1024-sample buffer), decodes the checked track whole and plays it from the sample of the
 // timeline's position, silent if the timeline is paused; without a device or the track it prints one line, as the
