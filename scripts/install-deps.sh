@@ -16,6 +16,7 @@ packages=(
     dpkg-dev file lintian desktop-file-utils  # making and checking the .deb (tests/package)
     x11-xkb-utils xkb-data libglx-mesa0 libmad0 xz-utils   # what bench/gpu/pack.sh packs for a GPU machine
     time bc                                   # bench/compare.sh's timings
+    groff-base graphviz                       # the manual pages' check (tests/docs); docs/frame.dot to SVG
 )
 
 # CI also runs the static analysers and the memory checker.

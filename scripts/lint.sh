@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Static analysis of the project's own code with clang-tidy (.clang-tidy) and cppcheck, and its layout against
-# .clang-format; fails on any warning.
+# Static analysis of the project's own code with clang-tidy (.clang-tidy) and cppcheck, its layout against
+# .clang-format, and the documents' links (scripts/check-links.sh); fails on any warning.
 # Usage: scripts/lint.sh [build dir with compile_commands.json, default build]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -33,6 +33,9 @@ if ! clang-format --dry-run -Werror $formatted 2>"$build/clang-format.log"; then
     grep -E 'error:' "$build/clang-format.log" | cut -d: -f1 | sort -u | sed 's/$/: not laid out as .clang-format says (clang-format -i)/'
     status=1
 fi
+
+# The documents' links and repository paths.
+scripts/check-links.sh || status=1
 
 [ $status -eq 0 ] && echo "lint: no warnings"
 exit $status
