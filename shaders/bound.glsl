@@ -10,11 +10,12 @@ in Vertex {
     float size;
 } vertex[];
 
+// Every corner carries the same values, so they are flat: the rasteriser sets up no interpolation for them.
 out Fragment {
-    vec3 pos1;
-    vec3 pos2;
-    vec3 color;
-    float size;
+    flat vec3 pos1;
+    flat vec3 pos2;
+    flat vec3 color;
+    flat float size;
 } frag;
 
 void emit_corner(vec4 corner, vec4 p1, vec4 p2)

@@ -1,7 +1,7 @@
 // Stages as they were, kept to render reference frames for the tests: the reduction passes' fragment stage before
 // it fetched texels itself (16 taps through the texture's linear filter, which averages the two texels at each tap;
 // the direction test is the default configuration's), and the particles' geometry stage before it cut its quads
-// down to the samples a disc can reach.
+// down to the samples a disc can reach and made its values flat.
 #pragma once
 
 inline const char previous_filter_source[] =
