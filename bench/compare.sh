@@ -60,16 +60,31 @@ if [[ $parts == *frames* ]]; then
         cat "$work/$3"-*.csv | awk -F, -v moment="$2" -v measure="$1" '$2 == moment && $3 == measure { print $4 }' |
             sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
     }
-    printf '%-8s %10s %10s %10s %10s %10s %10s\n' moment "before ms" "now ms" now/before "before cpu" "now cpu" now/before
+    # The ratios now / before of one measure, round by round: the two runs of a round follow each other, so that a
+    # stretch of minutes when the machine is slower for everything falls on both. Their median, least and
+    # greatest: paired MEASURE MOMENT
+    paired() {
+        for round in $(seq "$rounds"); do
+            b=$(awk -F, -v moment="$2" -v measure="$1" '$2 == moment && $3 == measure { print $4 }' \
+                "$work/before-$round.csv")
+            n=$(awk -F, -v moment="$2" -v measure="$1" '$2 == moment && $3 == measure { print $4 }' \
+                "$work/now-$round.csv")
+            [ -n "$b" ] && [ -n "$n" ] && echo "$n / $b" | bc -l
+        done | sort -g | awk '{ v[NR] = $1 } END { if (NR) printf "%.3f %.3f %.3f", v[int((NR + 1) / 2)], v[1], v[NR] }'
+    }
+    echo "medians over the rounds; now/before is the median of the rounds' own ratios, least and greatest beside it"
+    printf '%-8s %10s %10s %10s %13s %10s %10s %10s\n' moment "before ms" "now ms" now/before "rounds" "before cpu" \
+        "now cpu" now/before
     for moment in empty 0.5 4.4 20 60 110; do
         b=$(median finished "$moment" before)
         n=$(median finished "$moment" now)
+        read -r ratio least most <<<"$(paired finished "$moment")"
         bc_=$(median cpu "$moment" before)
         nc=$(median cpu "$moment" now)
         cpu_ratio=-
-        [ -n "$bc_" ] && cpu_ratio=$(printf '%.3f' "$(echo "$nc / $bc_" | bc -l)")
-        printf '%-8s %10.1f %10.1f %10.3f %10s %10s %10s\n' "$moment" "$b" "$n" "$(echo "$n / $b" | bc -l)" "${bc_:--}" \
-            "$nc" "$cpu_ratio"
+        [ -n "$bc_" ] && cpu_ratio=$(paired cpu "$moment" | cut -d' ' -f1)
+        printf '%-8s %10.1f %10.1f %10s %13s %10s %10s %10s\n' "$moment" "$b" "$n" "$ratio" "$least-$most" \
+            "${bc_:--}" "$nc" "$cpu_ratio"
     done
 
 fi
@@ -112,6 +127,13 @@ for round in $(seq "$rounds"); do
     done
 done 2> >(grep -v "Mix_LoadMUS\|the demo said" >&2)
 middle() { cut -d' ' -f"$2" "$1" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+# The median of a run's ratios to the bare run of the same round and side, field F (1 wall, 2 CPU): over_bare RUN
+# BARE F
+over_bare() {
+    paste -d' ' <(cut -d' ' -f"$3" "$1") <(cut -d' ' -f"$3" "$2") | awk '{ print $1 / $2 }' | sort -g |
+        awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
+}
+echo "medians over the rounds; x bare is the median of each round's ratio to that round's bare run"
 printf '%-8s %-20s %10s %10s %10s %10s %8s\n' side run "wall s" "x bare" "cpu s" "x bare" MB
 for side in before now; do
     bw=$(middle "$work/$side-bare" 1)
@@ -122,7 +144,8 @@ for side in before now; do
     for run in "${runs[@]}"; do
         w=$(middle "$work/$side-$run" 1)
         c=$(middle "$work/$side-$run" 2)
-        printf '%-8s %-20s %10.2f %10.3f %10.2f %10.3f %8.1f\n' "$side" "$run" "$w" "$(echo "$w / $bw" | bc -l)" "$c" \
-            "$(echo "$c / $bcpu" | bc -l)" "$(echo "$(stat -c %s "$work/$side-$run.mp4") / 1000000" | bc -l)"
+        printf '%-8s %-20s %10.2f %10.3f %10.2f %10.3f %8.1f\n' "$side" "$run" "$w" \
+            "$(over_bare "$work/$side-$run" "$work/$side-bare" 1)" "$c" "$(over_bare "$work/$side-$run" "$work/$side-bare" 2)" \
+            "$(echo "$(stat -c %s "$work/$side-$run.mp4") / 1000000" | bc -l)"
     done
 done

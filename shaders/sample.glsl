@@ -1,9 +1,9 @@
 // Fragment stage: one random instant and lens point per sample; writes the particle where its disc covers the sample.
 in Fragment {
-    vec3 pos1;
-    vec3 pos2;
-    vec3 color;
-    float size;
+    flat vec3 pos1;
+    flat vec3 pos2;
+    flat vec3 color;
+    flat float size;
 } frag;
 
 out vec4 color;

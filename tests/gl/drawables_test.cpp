@@ -123,9 +123,11 @@ TEST(Batches, IndexDrivenBatchDrawsItsCountOfIndices)
     for (int k = 0; k < 500; k++)
         ASSERT_EQ(indices[static_cast<size_t>(k)], static_cast<float>(k)) << "point " << k << " has index " << k;
 
-    // The ring's own program: one quad (two triangles) per particle out of the geometry stage.
+    // The ring's own program: one quad per particle out of the geometry stage, cut down to at most 8 corners (two
+    // to six triangles).
     const Drawable ring = dummy_vbo(500, effect1);
-    EXPECT_EQ(count_primitives([&] { draw_batch(ring, 0.0f); }), 1000u) << "500 quads of two triangles";
+    const GLuint triangles = count_primitives([&] { draw_batch(ring, 0.0f); });
+    EXPECT_TRUE(triangles >= 1000u && triangles <= 3000u) << "500 quads of two to six triangles, not " << triangles;
     GLint current = -1;
     glGetIntegerv(GL_CURRENT_PROGRAM, &current);
     EXPECT_EQ(current, 0) << "a draw operation leaves no program current";
@@ -136,7 +138,8 @@ TEST(Batches, IndexDrivenBatchDrawsItsCountOfIndices)
 
 }   // namespace
 
-// The show's draw list: ring, helix, cloud and title, each operation drawing one quad per particle of its batch.
+// The show's draw list: ring, helix, cloud and title, each operation drawing one quad (two to six triangles) per
+// particle of its batch.
 // Made again (as after programs are rebuilt), the list is replaced, not extended, and draws the same.
 TEST(Batches, ShowDrawListDrawsEachBatchAndCanBeMadeAgain)
 {
@@ -145,8 +148,11 @@ TEST(Batches, ShowDrawListDrawsEachBatchAndCanBeMadeAgain)
     for (int round = 0; round < 2; round++) {
         SCOPED_TRACE(round == 0 ? "the list of the start-up" : "the list made again");
         ASSERT_EQ(draw_ops.size(), 4u);
-        for (size_t n = 0; n < 4; n++)
-            EXPECT_EQ(count_primitives([n] { draw_ops[n](0.5f); }), 2 * quads[n]) << "draw operation " << n;
+        for (size_t n = 0; n < 4; n++) {
+            const GLuint triangles = count_primitives([n] { draw_ops[n](0.5f); });
+            EXPECT_TRUE(triangles >= 2 * quads[n] && triangles <= 6 * quads[n])
+                << "draw operation " << n << ": " << quads[n] << " quads of two to six triangles, not " << triangles;
+        }
         create_draw_list();
     }
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));

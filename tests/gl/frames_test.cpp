@@ -14,11 +14,12 @@
 #include "gl_harness.h"
 #include "letters.h"
 #include "png_file.h"
-#include "previous_filter.h"
+#include "previous_stages.h"
 #include "programs.h"
 #include "render.h"
 #include "scene_model.h"
 #include "shaders.h"
+#include "stage_text.h"
 
 namespace {
 
@@ -353,10 +354,23 @@ TEST(ShowFrames, RandomColouredHelixAfterNinetyFive)
     EXPECT_GE(helix.size(), 15u) << "helix particles fully covering a pixel";
 }
 
-// The window after render_frame(t) with the reduction passes' previous stage, which took its taps through the
-// linear filter of the sample buffer and the X target: the frames as they were before the stage fetched texels.
+// The window after render_frame(t) with the previous stages: the reduction passes' stage that took its taps through
+// the linear filter of the sample buffer and the X target, and the particles' stages that drew the whole quad
+// around each path and interpolated its values. The frames as they were before.
 std::vector<unsigned char> previous_frame(float t)
 {
+    const auto rebuild_with = [](const char* bound, const char* sample) {
+        std::vector<std::string> texts;
+        for (size_t i = 0; i < stage_count; ++i)
+            texts.emplace_back(i == stage_index("bound")    ? bound
+                               : i == stage_index("sample") ? sample
+                                                            : embedded_stage(i));
+        EXPECT_TRUE(rebuild_programs(texts)) << "expected the programs to link";
+    };
+    std::string interpolated_sample = sample_source;   // the fragment stage as it was: its values interpolated
+    for (size_t at; (at = interpolated_sample.find("flat ")) != std::string::npos;)
+        interpolated_sample.erase(at, 5);
+    rebuild_with(previous_bound_source, interpolated_sample.c_str());
     static const GLuint previous = link_test_program(vertex_source, nullptr, previous_filter_source);
     const GLuint current = filter_prog;
     for (GLuint texture : {sample_tex, fbo_xtex}) {
@@ -370,10 +384,12 @@ std::vector<unsigned char> previous_frame(float t)
         glBindTexture(GL_TEXTURE_RECTANGLE, texture);
         glTexParameteri(GL_TEXTURE_RECTANGLE, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     }
-    return read_rgb8(0, 0, 0, window_width, window_height);
+    const std::vector<unsigned char> frame = read_rgb8(0, 0, 0, window_width, window_height);
+    rebuild_with(bound_source, sample_source);
+    return frame;
 }
 
-TEST(ShowFrames, SameAsBeforeTheReductionsFetchedTexels)
+TEST(ShowFrames, SameAsThePreviousStagesFrames)
 {
     for (float t : {0.0f, 0.5f, 4.4f, 20.0f, 60.0f, 110.0f}) {
         SCOPED_TRACE("time " + std::to_string(t));

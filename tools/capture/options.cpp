@@ -21,7 +21,7 @@ const char usage[] =
     "      --crf N             x264 quality of the normal video, 0-51 (default 18)\n"
     "      --preset NAME       x264's speed against size: ultrafast, superfast, veryfast, faster, fast,\n"
     "                          medium, slow, slower or veryslow (default: ultrafast with --lossless,\n"
-    "                          veryfast with --crf)\n"
+    "                          superfast with --crf)\n"
     "      --still SECONDS[=FILE.png]\n"
     "                          a PNG still of the frame at that time (repeatable; without a file name\n"
     "                          it is DIR/still-SSS.mmm.png)\n"

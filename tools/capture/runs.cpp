@@ -195,7 +195,7 @@ void record_video(const Options& options, const std::string& display)
                             {"-c:v", "libx264", "-crf", std::to_string(options.crf), "-pix_fmt", "yuv420p"});
             const std::string preset = !options.preset.empty() ? options.preset
                                        : options.lossless      ? "ultrafast"
-                                                               : "veryfast";
+                                                               : "superfast";
             argv.insert(argv.end(), {"-preset", preset, "-f", "mp4", video_path});
             run_ffmpeg(argv, ffmpeg_log, to_encoder[0], to_encoder[1]);
             close(to_encoder[0]);
