@@ -384,7 +384,7 @@ std::vector<unsigned char> previous_frame(float t)
         glBindTexture(GL_TEXTURE_RECTANGLE, texture);
         glTexParameteri(GL_TEXTURE_RECTANGLE, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     }
-    const std::vector<unsigned char> frame = read_rgb8(0, 0, 0, window_width, window_height);
+    std::vector<unsigned char> frame = read_rgb8(0, 0, 0, window_width, window_height);
     rebuild_with(bound_source, sample_source);
     return frame;
 }
