@@ -55,20 +55,21 @@ if [[ $parts == *frames* ]]; then
         done
     done
 
+    # One measure of one moment in the given CSV files: values MEASURE MOMENT FILE...
+    values() {
+        awk -F, -v measure="$1" -v moment="$2" '$2 == moment && $3 == measure { print $4 }' "${@:3}"
+    }
     # The median over the rounds of one measure: median MEASURE MOMENT SIDE
     median() {
-        cat "$work/$3"-*.csv | awk -F, -v moment="$2" -v measure="$1" '$2 == moment && $3 == measure { print $4 }' |
-            sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
+        values "$1" "$2" "$work/$3"-*.csv | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
     }
     # The ratios now / before of one measure, round by round: the two runs of a round follow each other, so that a
     # stretch of minutes when the machine is slower for everything falls on both. Their median, least and
     # greatest: paired MEASURE MOMENT
     paired() {
         for round in $(seq "$rounds"); do
-            b=$(awk -F, -v moment="$2" -v measure="$1" '$2 == moment && $3 == measure { print $4 }' \
-                "$work/before-$round.csv")
-            n=$(awk -F, -v moment="$2" -v measure="$1" '$2 == moment && $3 == measure { print $4 }' \
-                "$work/now-$round.csv")
+            b=$(values "$1" "$2" "$work/before-$round.csv")
+            n=$(values "$1" "$2" "$work/now-$round.csv")
             [ -n "$b" ] && [ -n "$n" ] && echo "$n / $b" | bc -l
         done | sort -g | awk '{ v[NR] = $1 } END { if (NR) printf "%.3f %.3f %.3f", v[int((NR + 1) / 2)], v[1], v[NR] }'
     }
