@@ -93,17 +93,7 @@ fi
 
 # Capture: the same frames drawn bare (vclock, no grabs), recorded lossless and recorded with --crf.
 count=$((seconds * 60))
-bare() {   # bare BUILD_DIR: sets bare_run to the demo under vclock with the settings of capture's video run
-    local at
-    at=$(cd "$1" && pwd)
-    bare_run=(env -C "$at" -u VCLOCK_OWNER -u VCLOCK_GRAB -u VCLOCK_LOG VCLOCK_FIRST=0 VCLOCK_STEP=16.666666666666668
-        VCLOCK_EVENTS="$((count + 1)):quit" VCLOCK_AUDIO="$work/bare.wav" SDL_AUDIODRIVER=dummy
-        LD_PRELOAD="$at/libvclock.so" ./demo)
-}
-timed() {   # timed FILE COMMAND...: appends "wall-seconds cpu-seconds" of COMMAND and its children to FILE
-    /usr/bin/time -f '%e %U %S' -o "$work/time" "${@:2}" >/dev/null
-    awk '{ print $1, $2 + $3 }' "$work/time" >>"$1"
-}
+source bench/capture-timing.sh
 # Extra x264 presets to time with this tree's capture, by the environment: LOSSLESS_PRESETS, CRF_PRESETS.
 read -r -a lossless_presets <<<"${LOSSLESS_PRESETS:-}"
 read -r -a crf_presets <<<"${CRF_PRESETS:-}"
@@ -113,7 +103,7 @@ echo "capture: $rounds rounds of the first $seconds s at 60 fps ($count frames):
 for round in $(seq "$rounds"); do
     for side in now before; do
         d=${dir[$side]}
-        bare "$d"
+        bare "$d" 0 "$count"
         timed "$work/$side-bare" "${bare_run[@]}"
         timed "$work/$side-lossless" "$d/capture" -q --to "$seconds" --lossless -o "$work/$side-lossless.mp4"
         timed "$work/$side-crf" "$d/capture" -q --to "$seconds" -o "$work/$side-crf.mp4"
