@@ -47,6 +47,8 @@ declare -A dir=([now]=build-bench [before]="$work/before/build")
 echo "now: $(git describe --always --dirty) (build-bench); before: $(git describe --always "$commit")"
 build-bench/bench/demo_bench --renderer 2>/dev/null | sed -n 2p
 parts=${PARTS:-frames capture}
+# The median of the numbers on standard input, one a line: ... | median_of
+median_of() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 if [[ $parts == *frames* ]]; then
     echo "frames: $rounds rounds of demo_bench $frames, now and before in turn"
     for round in $(seq "$rounds"); do
@@ -61,7 +63,7 @@ if [[ $parts == *frames* ]]; then
     }
     # The median over the rounds of one measure: median MEASURE MOMENT SIDE
     median() {
-        values "$1" "$2" "$work/$3"-*.csv | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
+        values "$1" "$2" "$work/$3"-*.csv | median_of
     }
     # The ratios now / before of one measure, round by round: the two runs of a round follow each other, so that a
     # stretch of minutes when the machine is slower for everything falls on both. Their median, least and
@@ -117,12 +119,11 @@ for round in $(seq "$rounds"); do
             -o "$work/now-crf-$preset.mp4"
     done
 done 2> >(grep -v "Mix_LoadMUS\|the demo said" >&2)
-middle() { cut -d' ' -f"$2" "$1" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+middle() { cut -d' ' -f"$2" "$1" | median_of; }
 # The median of a run's ratios to the bare run of the same round and side, field F (1 wall, 2 CPU): over_bare RUN
 # BARE F
 over_bare() {
-    paste -d' ' <(cut -d' ' -f"$3" "$1") <(cut -d' ' -f"$3" "$2") | awk '{ print $1 / $2 }' | sort -g |
-        awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
+    paste -d' ' <(cut -d' ' -f"$3" "$1") <(cut -d' ' -f"$3" "$2") | awk '{ print $1 / $2 }' | median_of
 }
 echo "medians over the rounds; x bare is the median of each round's ratio to that round's bare run"
 printf '%-8s %-20s %10s %10s %10s %10s %8s\n' side run "wall s" "x bare" "cpu s" "x bare" MB
